@@ -1,0 +1,137 @@
+#include "adapter/networkadapters.h"
+
+#include <QDeadlineTimer>
+#include <QNetworkAddressEntry>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QStringList>
+
+NetworkAdapters::~NetworkAdapters() = default;
+
+QList<CommandLine> netshAddressCommands(const QString &adapter, const QString &address, const QString &mask)
+{
+    return {{QStringLiteral("netsh"),
+             {QStringLiteral("interface"), QStringLiteral("ipv4"), QStringLiteral("set"), QStringLiteral("address"),
+              QStringLiteral("name"), QStringLiteral("="), adapter, QStringLiteral("source"), QStringLiteral("="),
+              QStringLiteral("static"), QStringLiteral("address"), QStringLiteral("="), address,
+              QStringLiteral("mask"), QStringLiteral("="), mask}}};
+}
+
+QList<CommandLine> iprouteAddressCommands(const QString &adapter, const QString &address, const QString &mask)
+{
+    const QString prefix = address + QLatin1Char('/') + QString::number(maskPrefixLength(mask));
+    // First drop every IPv4 address of the adapter, then add the one it must
+    // carry, so that no other address can shadow it.
+    return {
+        {QStringLiteral("ip"),
+         {QStringLiteral("-4"), QStringLiteral("address"), QStringLiteral("flush"), QStringLiteral("dev"), adapter}},
+        {QStringLiteral("ip"),
+         {QStringLiteral("address"), QStringLiteral("add"), prefix, QStringLiteral("broadcast"), QStringLiteral("+"),
+          QStringLiteral("dev"), adapter}},
+    };
+}
+
+QList<CommandLine> addressCommands(const QString &adapter, const QString &address, const QString &mask)
+{
+#ifdef Q_OS_WIN
+    return netshAddressCommands(adapter, address, mask);
+#else
+    // Process arguments are encoded with the locale's codec; give ip the name's
+    // own bytes whatever that codec is.
+    return iprouteAddressCommands(QString::fromLocal8Bit(adapter.toUtf8()), address, mask);
+#endif
+}
+
+void runCommands(const QList<CommandLine> &commands, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    for (const CommandLine &command : commands) {
+        if (deadline.hasExpired())
+            return;
+        QProcess process;
+        process.start(command.program, command.arguments, QIODevice::ReadWrite);
+        if (!process.waitForStarted(int(deadline.remainingTime())))
+            continue;
+        process.closeWriteChannel();
+        if (!process.waitForFinished(int(deadline.remainingTime()))) {
+            process.kill();
+            process.waitForFinished(1000);
+        }
+    }
+}
+
+int maskPrefixLength(const QString &mask)
+{
+    const QStringList parts = mask.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return -1;
+    quint32 bits = 0;
+    for (const QString &part : parts) {
+        bool ok = false;
+        const uint value = part.toUInt(&ok);
+        if (!ok || value > 255)
+            return -1;
+        bits = (bits << 8) | value;
+    }
+    int length = 0;
+    while (length < 32 && (bits & (0x80000000u >> length)))
+        ++length;
+    // The ones must be contiguous.
+    const quint32 expected = length == 0 ? 0u : ~quint32(0) << (32 - length);
+    return bits == expected ? length : -1;
+}
+
+QString recoverUtf8Name(const QString &latin1Name)
+{
+    for (const QChar c : latin1Name) {
+        if (c.unicode() > 0xFF)
+            return latin1Name;
+    }
+    const QByteArray bytes = latin1Name.toLatin1();
+    const QString decoded = QString::fromUtf8(bytes);
+    return decoded.toUtf8() == bytes ? decoded : latin1Name;
+}
+
+QString adapterDisplayName(const QString &reportedName)
+{
+#ifdef Q_OS_WIN
+    return reportedName;
+#else
+    return recoverUtf8Name(reportedName);
+#endif
+}
+
+namespace {
+
+class SystemNetworkAdapters : public NetworkAdapters
+{
+public:
+    QList<NetworkAdapter> list() override
+    {
+        QList<NetworkAdapter> adapters;
+        const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+        for (const QNetworkInterface &interface : interfaces) {
+            NetworkAdapter adapter;
+            adapter.name = adapterDisplayName(interface.humanReadableName());
+            const QList<QNetworkAddressEntry> entries = interface.addressEntries();
+            for (const QNetworkAddressEntry &entry : entries)
+                adapter.addresses.append(entry.ip());
+            adapters.append(adapter);
+        }
+        return adapters;
+    }
+
+    void setStaticAddress(const QString &adapter, const QString &address, const QString &mask,
+                          int timeoutMs) override
+    {
+        runCommands(addressCommands(adapter, address, mask), timeoutMs);
+    }
+};
+
+} // namespace
+
+NetworkAdapters *NetworkAdapters::system()
+{
+    static SystemNetworkAdapters adapters;
+    return &adapters;
+}

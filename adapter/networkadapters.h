@@ -1,0 +1,68 @@
+#ifndef NETWORKADAPTERS_H
+#define NETWORKADAPTERS_H
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One network interface as the operator knows it: its display name and its
+// addresses, in the order the system gives them.
+struct NetworkAdapter
+{
+    QString name;
+    QList<QHostAddress> addresses;
+};
+
+// A program and its arguments, passed as a list so that no argument is ever
+// split at blanks or read by a shell.
+struct CommandLine
+{
+    QString program;
+    QStringList arguments;
+};
+
+// The only place that knows how this platform lists its adapters and changes
+// an adapter's address. The window goes through it; tests give the window
+// their own.
+class NetworkAdapters
+{
+public:
+    virtual ~NetworkAdapters();
+
+    virtual QList<NetworkAdapter> list() = 0;
+
+    // Tries to give the adapter the static IPv4 address with the mask. Returns
+    // once the attempt has ended or after timeoutMs, whichever comes first. The
+    // outcome is not reported: callers judge it by listing the adapters again.
+    virtual void setStaticAddress(const QString &adapter, const QString &address, const QString &mask,
+                                  int timeoutMs) = 0;
+
+    // The machine's own adapters.
+    static NetworkAdapters *system();
+};
+
+// The commands that set a static address, for each platform. Both are built on
+// every platform so that they can be checked anywhere; each runs only on its own.
+QList<CommandLine> netshAddressCommands(const QString &adapter, const QString &address, const QString &mask);
+QList<CommandLine> iprouteAddressCommands(const QString &adapter, const QString &address, const QString &mask);
+// The commands for the platform this program was built for.
+QList<CommandLine> addressCommands(const QString &adapter, const QString &address, const QString &mask);
+
+// Runs the commands one after the other, all of them within timeoutMs in total.
+// A command still running at the deadline is killed. Results are not looked at.
+void runCommands(const QList<CommandLine> &commands, int timeoutMs);
+
+// Number of leading one bits of a dotted-decimal mask ("255.255.255.0" gives 24).
+// Returns -1 for text that is not a contiguous IPv4 mask.
+int maskPrefixLength(const QString &mask);
+
+// Unix kernels hand interface names over as bytes, which Qt decodes as Latin-1.
+// Names are UTF-8 there (an adapter may be called 以太网), so decode them again.
+// A name whose bytes are not valid UTF-8 is returned unchanged.
+QString recoverUtf8Name(const QString &latin1Name);
+
+// The name the system reports, as the operator would read it.
+QString adapterDisplayName(const QString &reportedName);
+
+#endif // NETWORKADAPTERS_H

@@ -1,0 +1,5 @@
+#include "window/serverinterface.h"
+
+void ServerInterface::slotOpenFile()
+{
+}

@@ -1,0 +1,31 @@
+# Sourced by the set-up commands. ensure_packages PKG... installs the Debian
+# packages that are missing, in one apt-get transaction: all of them or none.
+ensure_packages() {
+    missing=""
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            missing="$missing $package"
+        fi
+    done
+    [ -z "$missing" ] && return 0
+
+    if ! command -v apt-get >/dev/null 2>&1; then
+        echo "error: these Debian packages are missing and there is no apt-get here:$missing" >&2
+        return 1
+    fi
+    echo "Installing missing Debian packages:$missing"
+    if [ "$(id -u)" = 0 ]; then
+        apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo apt-get update && sudo DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
+    else
+        echo "error: not root and no sudo. Ask an administrator to run:" >&2
+        echo "  apt-get update && apt-get install -y --no-install-recommends$missing" >&2
+        return 1
+    fi
+}
+
+# What building the program needs, and what it runs (ip sets the adapter's address).
+BUILD_PACKAGES="cmake ninja-build g++ qtbase5-dev iproute2 fonts-dejavu-core"
+# What the tests add: namespaces (unshare, nsenter) for tests against real adapters.
+TEST_PACKAGES="$BUILD_PACKAGES util-linux"

@@ -1,0 +1,167 @@
+#include "window/serverinterface.h"
+
+#include <QFont>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTextBrowser>
+
+void ServerInterface::buildLayout()
+{
+    QWidget *central = new QWidget;
+    setCentralWidget(central);
+    QGridLayout *centralGrid = new QGridLayout;
+    central->setLayout(centralGrid);
+
+    QGroupBox *transferBox = new QGroupBox;
+    QGroupBox *stepsBox = new QGroupBox;
+    QGridLayout *transferGrid = new QGridLayout;
+    transferBox->setLayout(transferGrid);
+    QGridLayout *stepsGrid = new QGridLayout;
+    stepsBox->setLayout(stepsGrid);
+    QGridLayout *infoGrid = new QGridLayout;
+    QGridLayout *controlGrid = new QGridLayout;
+
+    m_hintLabel1 = new QLabel;
+    m_hintLabel2 = new QLabel;
+    QLabel *fileStatusCaption = new QLabel;
+    QLabel *filePathCaption = new QLabel;
+    QLabel *clientIpCaption = new QLabel;
+    QLabel *serverIpCaption = new QLabel;
+    m_clientIpLabel = new QLabel;
+    m_serverIpLabel = new QLabel;
+    m_messageLabel = new QLabel;
+    m_fileStatusEdit = new QLineEdit;
+    m_filePathEdit = new QLineEdit;
+    m_progressBar = new QProgressBar;
+    m_downloadButton = new QPushButton;
+    m_modifyIpButton = new QPushButton;
+    fileStatusCaption->setText(QStringLiteral("FileStatus:"));
+    filePathCaption->setText(QStringLiteral("FilePath:"));
+    clientIpCaption->setText(QStringLiteral("ClientIP:"));
+    serverIpCaption->setText(QStringLiteral("ServerIP:"));
+
+    infoGrid->addWidget(fileStatusCaption, 0, 0);
+    infoGrid->addWidget(m_fileStatusEdit, 0, 1);
+    infoGrid->addWidget(clientIpCaption, 2, 0);
+    infoGrid->addWidget(m_clientIpLabel, 2, 1);
+    infoGrid->addWidget(serverIpCaption, 3, 0);
+    infoGrid->addWidget(m_serverIpLabel, 3, 1);
+
+    controlGrid->addWidget(m_progressBar, 0, 0, 1, 2, Qt::AlignHCenter | Qt::AlignVCenter);
+    controlGrid->addWidget(m_messageLabel, 1, 0, 1, 2);
+    controlGrid->addWidget(m_downloadButton, 2, 0);
+    controlGrid->addWidget(m_modifyIpButton, 2, 1);
+
+    m_fileStatusEdit->setFocusPolicy(Qt::NoFocus);
+    m_filePathEdit->setFocusPolicy(Qt::NoFocus);
+
+    m_serverIpLabel->setText(getServerIp());
+    m_serverIpLabel->setStyleSheet(judgeServerIp() ? QStringLiteral("color:green;")
+                                                   : QStringLiteral("color:red;"));
+
+    m_downloadButton->setText(QStringLiteral("Download"));
+    m_modifyIpButton->setText(QStringLiteral("ModifyIP"));
+    m_downloadButton->setFixedSize(70, 40);
+    m_modifyIpButton->setFixedSize(70, 40);
+    m_progressBar->setFixedSize(350, 15);
+    m_progressBar->setRange(0, 100);
+    m_progressBar->setValue(0);
+    m_progressBar->setOrientation(Qt::Horizontal);
+
+    m_messageLabel->setAlignment(Qt::AlignTop);
+    clientIpCaption->setAlignment(Qt::AlignBottom);
+    m_clientIpLabel->setAlignment(Qt::AlignBottom);
+
+    controlGrid->setRowStretch(0, 1);
+    controlGrid->setRowStretch(1, 1);
+    controlGrid->setRowStretch(2, 2);
+    transferGrid->addLayout(infoGrid, 0, 0);
+    transferGrid->addLayout(controlGrid, 1, 0);
+    transferGrid->setRowStretch(0, 1);
+    transferGrid->setRowStretch(1, 1);
+
+    QLabel *serverOutputCaption = new QLabel;
+    QLabel *clientInputCaption = new QLabel;
+    QGroupBox *stepsPanel = new QGroupBox;
+    QLabel *stepsCaption = new QLabel(QStringLiteral("Operating Steps"));
+    m_serverOutputBrowser = new QTextBrowser;
+    m_clientInputBrowser = new QTextBrowser;
+    serverOutputCaption->setText(QStringLiteral("ServerOutput"));
+    clientInputCaption->setText(QStringLiteral("ClientInput"));
+
+    stepsGrid->addWidget(stepsCaption, 0, 0);
+    stepsGrid->addWidget(stepsPanel, 1, 0);
+    stepsGrid->setRowStretch(0, 1);
+    stepsGrid->setRowStretch(1, 20);
+    stepsPanel->setContentsMargins(0, 0, 0, 0);
+    stepsCaption->setAlignment(Qt::AlignTop);
+    stepsPanel->setStyleSheet(QStringLiteral("background:white;"));
+
+    QGridLayout *panelGrid = new QGridLayout;
+    stepsPanel->setLayout(panelGrid);
+    m_step1Label = new QLabel(QStringLiteral("Step1:"));
+    m_noIpLabel = new QLabel(QStringLiteral("(1)Didn't get ServerIP"));
+    m_noIpHintLabel = new QLabel(QStringLiteral("Please set the IP address of local connection."));
+    m_haveIpLabel = new QLabel(QStringLiteral("(2)Aready acquired ServerIP"));
+    m_haveIpHintLabel1 = new QLabel(QStringLiteral("If the IP shows red, please click 'ModifyIP' to modify the"));
+    m_haveIpHintLabel2 = new QLabel(QStringLiteral("ServerIP;If the IP shows green, no oprantion is required."));
+    m_step2Label = new QLabel(QStringLiteral("Step2:"));
+    m_step2TextLabel1 = new QLabel(QStringLiteral("Click 'Download' to read data, if sucessed, the file status"));
+    m_step2TextLabel2 = new QLabel(QStringLiteral("will show that the read data is completed."));
+    m_step3Label = new QLabel(QStringLiteral("Step3:"));
+    m_step3TextLabel1 = new QLabel(QStringLiteral("Connect the monitoring device to your computer, turn on the"));
+    m_step3TextLabel2 = new QLabel(QStringLiteral("monitoring devise and press the Enter button within 2 seconds"));
+    m_step3TextLabel3 = new QLabel(QStringLiteral("to enter the boot interface."));
+    m_step4Label = new QLabel(QStringLiteral("Setp4:"));
+    m_step4TextLabel1 = new QLabel(QStringLiteral("After selecting the 'Update System', press the OK button to"));
+    m_step4TextLabel2 = new QLabel(QStringLiteral("upgrade. When the upgrade complete, you will recive a reminder"));
+    m_step4TextLabel3 = new QLabel(QStringLiteral("interface."));
+    for (QLabel *caption : {m_step1Label, m_step2Label, m_step3Label, m_step4Label})
+        caption->setStyleSheet(QStringLiteral("color:blue;"));
+    QLabel *const rows[] = {
+        m_step1Label,       m_noIpLabel,        m_noIpHintLabel,   m_haveIpLabel,     m_haveIpHintLabel1,
+        m_haveIpHintLabel2, m_step2Label,       m_step2TextLabel1, m_step2TextLabel2, m_step3Label,
+        m_step3TextLabel1,  m_step3TextLabel2,  m_step3TextLabel3, m_step4Label,      m_step4TextLabel1,
+        m_step4TextLabel2,  m_step4TextLabel3,
+    };
+    int row = 0;
+    for (QLabel *label : rows)
+        panelGrid->addWidget(label, row++, 0);
+
+    centralGrid->addWidget(transferBox, 0, 0);
+    centralGrid->addWidget(stepsBox, 0, 1);
+    if (!m_adapterFound) {
+        centralGrid->addWidget(m_hintLabel1, 1, 0, 1, 2);
+        centralGrid->addWidget(m_hintLabel2, 2, 0, 1, 2);
+        centralGrid->setRowStretch(0, 15);
+        centralGrid->setRowStretch(1, 1);
+        centralGrid->setRowStretch(2, 1);
+    }
+    centralGrid->setColumnStretch(0, 1);
+    centralGrid->setColumnStretch(1, 1);
+
+    const QFont captionFont(QStringLiteral("Time"), 8, 65, false);
+    for (QWidget *widget : std::initializer_list<QWidget *>{
+             fileStatusCaption, filePathCaption, clientIpCaption, serverIpCaption, serverOutputCaption,
+             clientInputCaption, stepsCaption, m_downloadButton, m_modifyIpButton}) {
+        widget->setFont(captionFont);
+        widget->setStyleSheet(QStringLiteral("color:blue;"));
+    }
+
+    // The file path, the two text panes and their captions are written to but
+    // never shown: they live under a holder that is never made visible. The hint
+    // labels have the same fate when the hint rows are not placed.
+    m_offscreenWidgets = new QWidget;
+    for (QWidget *widget : std::initializer_list<QWidget *>{filePathCaption, m_filePathEdit, serverOutputCaption,
+                                                            clientInputCaption, m_serverOutputBrowser,
+                                                            m_clientInputBrowser})
+        widget->setParent(m_offscreenWidgets);
+    if (m_adapterFound) {
+        m_hintLabel1->setParent(m_offscreenWidgets);
+        m_hintLabel2->setParent(m_offscreenWidgets);
+    }
+}
