@@ -41,6 +41,26 @@ TcpServer::TcpServer(ServerInterface *window)
     connect(m_watchTimer, SIGNAL(timeout()), this, SLOT(slotJudgeDisconnect()));
 }
 
+TcpServer::HandlerScope::HandlerScope(TcpServer *server)
+    : m_server(server)
+{
+    ++m_server->m_openHandlers;
+}
+
+TcpServer::HandlerScope::~HandlerScope()
+{
+    if (--m_server->m_openHandlers > 0)
+        return;
+    // Nothing of ours is on the stack any more: what waited may go now.
+    for (const QPointer<QTcpSocket> &socket : qAsConst(m_server->m_parkedSockets)) {
+        if (socket)
+            socket->deleteLater();
+    }
+    m_server->m_parkedSockets.clear();
+    if (m_server->m_retired)
+        m_server->deleteLater();
+}
+
 TcpServer::~TcpServer()
 {
     // Nothing may call back into an object that is being destroyed.
@@ -62,8 +82,7 @@ void TcpServer::startListen()
 void TcpServer::slotRecive(QByteArray buf)
 {
     m_fileData = buf;
-    const int length = m_fileData.size();
-    m_totalBlocks = length / kBlockSize + (length % kBlockSize != 0 ? 1 : 0);
+    m_totalBlocks = int(protocol::blockCount(m_fileData.size()));
     // An empty image has no blocks and so no finite step; no block is ever sent for it.
     m_percentStep = m_totalBlocks > 0 ? 100.0 / m_totalBlocks : std::numeric_limits<double>::infinity();
     m_percent = m_percentStep;
@@ -91,9 +110,44 @@ void TcpServer::slotJudgeDisconnect()
     // Mark it ended before the box opens, so ticks during the box stay idle.
     m_requestText = QStringLiteral("end");
     m_lastSentBlocks = 0;
-    m_window->showInterruptionHint();
-    if (m_socket)
-        m_socket->disconnect(this);
-    clientDisconnected();
+    QPointer<QTcpSocket> stalled = m_socket;
+    {
+        HandlerScope scope(this);
+        m_window->showInterruptionHint();
+        if (m_retired)
+            return;
+        // A connection that replaced the stalled one while the box was open is
+        // not ours to end: the stalled one's end was handled when it went.
+        if (stalled && stalled == m_socket) {
+            stalled->disconnect(this);
+            clientDisconnected();
+        }
+    }
     m_lastSentBlocks = m_sentBlocks;
+}
+
+void TcpServer::dropConnection(QTcpSocket *socket)
+{
+    // Cut first, so none of its events can reach us; free it when safe.
+    socket->disconnect(this);
+    socket->close();
+    if (m_openHandlers > 0)
+        m_parkedSockets.append(socket);
+    else
+        socket->deleteLater();
+}
+
+void TcpServer::retire()
+{
+    m_retired = true;
+    m_server->disconnect(this);
+    m_server->close();
+    m_watchTimer->stop();
+    if (m_socket)
+        dropConnection(m_socket);
+    m_socket = nullptr;
+    disconnect(m_window, nullptr, this, nullptr);
+    disconnect(this, nullptr, m_window, nullptr);
+    if (m_openHandlers == 0)
+        deleteLater();
 }

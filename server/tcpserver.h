@@ -1,12 +1,16 @@
 #ifndef TCPSERVER_H
 #define TCPSERVER_H
 
+#include "server/protocol.h"
+
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QTcpSocket>
 
 class QTcpServer;
-class QTcpSocket;
 class QTimer;
 class ServerInterface;
 
@@ -18,14 +22,17 @@ class TcpServer : public QObject
     Q_OBJECT
 
 public:
-    static constexpr quint16 kPort = 10013;
-    static constexpr int kBlockSize = 1024;
+    static constexpr quint16 kPort = protocol::kPort;
+    static constexpr int kBlockSize = protocol::kBlockSize;
     static constexpr int kWatchPeriodMsec = 500;
 
     explicit TcpServer(ServerInterface *window);
     ~TcpServer() override;
 
     void startListen();
+    // Stops serving for good (listener, watch, connection, the window's
+    // signals) and frees this object once nothing of it is on the stack.
+    void retire();
 
     // Connection handling and the download protocol.
     void newClientConnect();
@@ -57,6 +64,24 @@ public:
     QTimer *m_watchTimer;
     QString m_requestText;
     int m_lastSentBlocks;
+
+private:
+    // A box opened from a handler runs a nested event loop, inside which a new
+    // connection may replace the one whose handler is still on the stack. Such
+    // connections are parked and freed only once no handler is open.
+    class HandlerScope
+    {
+    public:
+        explicit HandlerScope(TcpServer *server);
+        ~HandlerScope();
+
+    private:
+        TcpServer *m_server;
+    };
+    void dropConnection(QTcpSocket *socket);
+    int m_openHandlers = 0;
+    QList<QPointer<QTcpSocket>> m_parkedSockets;
+    bool m_retired = false;
 };
 
 #endif // TCPSERVER_H

@@ -29,8 +29,9 @@ void ModalBoxes::poll()
     QPointer<QMessageBox> box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (!box)
         return;
-    if (box.data() != m_lastSeen) {
-        m_lastSeen = box.data();
+    m_seen.removeAll(QPointer<QWidget>());
+    if (!m_seen.contains(box.data())) {
+        m_seen.append(box.data());
         texts.append(box->text());
         titles.append(box->windowTitle());
         if (whileOpen)

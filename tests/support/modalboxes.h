@@ -2,6 +2,8 @@
 #define MODALBOXES_H
 
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 #include <QStringList>
 #include <QTimer>
 
@@ -19,7 +21,10 @@ public:
     QStringList texts;
     QStringList titles;
     bool hold = false;
-    // Called with the box's text while it is open, before it is closed.
+    // Called once for each box, with its text, while it is open and before it
+    // is closed. Since an open box runs its own event loop, this is where a test
+    // acts while a box is open; it may set `hold` to keep this box open until
+    // a later one has been handled.
     std::function<void(const QString &)> whileOpen;
 
     int count() const { return texts.size(); }
@@ -30,7 +35,7 @@ public:
 private:
     void poll();
     QTimer m_timer;
-    QObject *m_lastSeen = nullptr;
+    QList<QPointer<QWidget>> m_seen;
 };
 
 #endif // MODALBOXES_H
