@@ -1,5 +1,7 @@
 #include "window/serverinterface.h"
 
+#include "window/storedtextpane.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -18,8 +20,7 @@ void showInformation(QWidget *parent, const QString &text)
 
 void ServerInterface::appendClientInput(const QString &text)
 {
-    m_clientInputBrowser->insertPlainText(text);
-    m_clientInputBrowser->moveCursor(QTextCursor::End, QTextCursor::MoveAnchor);
+    appendToPane(m_clientInputBrowser, text);
 }
 
 void ServerInterface::delayMsec(int msec)

@@ -10,16 +10,14 @@ QString hexView(const char *data, int length)
 {
     static const char digits[] = "0123456789ABCDEF";
     const int shown = qMin(qMax(length, 0), kShownBytes);
-    QString text;
-    text.reserve(kFullLength);
+    // Written in place: this runs for every block sent.
+    QString text(shown < kShownBytes ? kPaddedLength : kFullLength, QLatin1Char(' '));
+    QChar *out = text.data();
     for (int i = 0; i < shown; ++i) {
         const uchar byte = uchar(data[i]);
-        text.append(QLatin1Char(digits[byte >> 4]));
-        text.append(QLatin1Char(digits[byte & 0x0F]));
-        if (i < kShownBytes - 1)
-            text.append(QLatin1Char(' '));
+        *out++ = QLatin1Char(digits[byte >> 4]);
+        *out++ = QLatin1Char(digits[byte & 0x0F]);
+        ++out; // the space after each pair (or the padding) is already there
     }
-    if (shown < kShownBytes)
-        text = text.leftJustified(kPaddedLength, QLatin1Char(' '));
     return text;
 }

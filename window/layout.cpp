@@ -1,5 +1,7 @@
 #include "window/serverinterface.h"
 
+#include "window/storedtextpane.h"
+
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -90,6 +92,8 @@ void ServerInterface::buildLayout()
     QLabel *stepsCaption = new QLabel(QStringLiteral("Operating Steps"));
     m_serverOutputBrowser = new QTextBrowser;
     m_clientInputBrowser = new QTextBrowser;
+    keepTextWithoutLayout(m_serverOutputBrowser);
+    keepTextWithoutLayout(m_clientInputBrowser);
     serverOutputCaption->setText(QStringLiteral("ServerOutput"));
     clientInputCaption->setText(QStringLiteral("ClientInput"));
 

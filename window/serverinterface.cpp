@@ -2,6 +2,7 @@
 
 #include "adapter/networkadapters.h"
 #include "server/tcpserver.h"
+#include "window/framepacer.h"
 #include "window/serverinterfaceform.h"
 #include "window/windowgeometry.h"
 
@@ -34,6 +35,7 @@ ServerInterface::ServerInterface(NetworkAdapters *adapters, QWidget *parent)
     setWindowTitle(QStringLiteral("Tcp Server"));
     setGeometry(mainWindowGeometry(QApplication::desktop()->size()));
     buildLayout();
+    new FramePacer(this);
     connect(m_downloadButton, SIGNAL(clicked()), this, SLOT(slotOpenFile()));
     connect(m_modifyIpButton, SIGNAL(clicked()), this, SLOT(slotModify()));
     startServer();
