@@ -77,6 +77,7 @@ private slots:
     void newcomerRefusedWhileSending();
     void newcomerRefusedAfterLastBlockUntilClosed();
     void newcomerReplacesStalledConnection();
+    void downloadLetsNewDeviceReplaceHungOne();
     void okBeyondImageSendsNothing();
 
 private:
@@ -536,6 +537,29 @@ void ProtocolTest::newcomerReplacesStalledConnection()
     fetch(*device, image, 0, 8);
     device->close();
     QTRY_COMPARE(m_window->m_messageLabel->text(), QStringLiteral("Download complete"));
+}
+
+void ProtocolTest::downloadLetsNewDeviceReplaceHungOne()
+{
+    const QByteArray image = patternImage(6 * 1024);
+    writeTestImage(image);
+    download();
+    auto hung = connectDevice();
+    hung->send("updata");
+    hung->take(4);
+    fetch(*hung, image, 0, 2);
+    // The device hangs with its connection open; the operator starts over at
+    // once, before the watch has noticed.
+    download();
+    QVERIFY(!m_server->m_isDownloading);
+    auto device = connectDevice();
+    QVERIFY(hung->closedByServer());
+    device->send("updata");
+    QCOMPARE(device->take(4), header(image.size()));
+    fetch(*device, image, 0, 6);
+    device->close();
+    QTRY_COMPARE(m_window->m_messageLabel->text(), QStringLiteral("Download complete"));
+    QCOMPARE(m_boxes->count(), 0);
 }
 
 void ProtocolTest::okBeyondImageSendsNothing()
