@@ -68,6 +68,15 @@ void ServerInterface::startServer()
     createServer();
 }
 
+void ServerInterface::retireServer()
+{
+    if (!m_tcpServer)
+        return;
+    disconnect(this, SIGNAL(sendDataSig(QByteArray)), m_tcpServer, SLOT(slotRecive(QByteArray)));
+    m_tcpServer->retire();
+    m_tcpServer = nullptr;
+}
+
 void ServerInterface::createServer()
 {
     m_tcpServer = new TcpServer(this);

@@ -3,10 +3,13 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
-Emulator::Emulator(const QStringList &arguments)
+Emulator::Emulator(const QStringList &arguments, const QStringList &prefix)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(QStringLiteral(DEVICE_EMULATOR), arguments);
+    if (prefix.isEmpty())
+        m_process.start(QStringLiteral(DEVICE_EMULATOR), arguments);
+    else
+        m_process.start(prefix.first(), prefix.mid(1) + QStringList(QStringLiteral(DEVICE_EMULATOR)) + arguments);
 }
 
 Emulator::~Emulator()

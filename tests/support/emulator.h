@@ -16,7 +16,8 @@ struct EmulatorRun
 class Emulator
 {
 public:
-    explicit Emulator(const QStringList &arguments);
+    // With a prefix (such as nsenter and its options) the emulator runs under it.
+    explicit Emulator(const QStringList &arguments, const QStringList &prefix = {});
     ~Emulator();
     // Waits (processing events) until it has ended, at most timeoutMs.
     EmulatorRun wait(int timeoutMs = 30000);
