@@ -55,6 +55,7 @@ void TcpServer::newClientConnect()
         dropConnection(m_socket);
 
     m_socket = newcomer;
+    m_socket->setReadBufferSize(kMaxReadBytes);
     // With the listener on the any-address an IPv4 peer reads "::ffff:a.b.c.d".
     m_window->m_clientIpLabel->setText(m_socket->peerAddress().toString().mid(7));
     connect(m_socket, &QTcpSocket::readyRead, this, &TcpServer::readClientData);
@@ -75,11 +76,12 @@ void TcpServer::readClientData()
         return;
 
     if (m_hasFile)
-        m_window->appendClientInput(m_requestText + QLatin1Char(' '));
+        m_window->appendClientInput(m_requestText.left(kMaxEchoChars) + QLatin1Char(' '));
 
     if (m_requestText == QLatin1String(protocol::kLengthRequest)) {
         if (m_hasFile) {
-            sendFileSize();
+            if (!answersPending())
+                sendFileSize();
             return;
         }
         // Asked before an image was loaded: tell the operator, then stop
@@ -98,7 +100,7 @@ void TcpServer::readClientData()
         return;
     }
 
-    if (m_requestText != QLatin1String(protocol::kBlockRequest) || !m_hasFile)
+    if (m_requestText != QLatin1String(protocol::kBlockRequest) || !m_hasFile || answersPending())
         return;
 
     // Two views of what is left must agree: the block count and the position.
@@ -125,6 +127,13 @@ void TcpServer::readClientData()
                                                             : QStringLiteral("Downloading..."));
     sendFileBlock();
     ++m_blockIndex;
+}
+
+// A client that asks and asks but never reads gets no further answers until it
+// has taken what it was sent; nothing is counted as sent that was not.
+bool TcpServer::answersPending() const
+{
+    return m_socket->bytesToWrite() > kMaxUnsentBytes;
 }
 
 void TcpServer::clientDisconnected()

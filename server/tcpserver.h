@@ -25,6 +25,14 @@ public:
     static constexpr quint16 kPort = protocol::kPort;
     static constexpr int kBlockSize = protocol::kBlockSize;
     static constexpr int kWatchPeriodMsec = 500;
+    // What one connection may cost, whatever a client sends: one read takes at
+    // most this many bytes, a request is echoed with at most this many
+    // characters, and a client that asks without reading is not answered
+    // while this much is still unsent. The device's requests are a few bytes
+    // and it reads every answer, so none of this touches a flash.
+    static constexpr qint64 kMaxReadBytes = 64 * 1024;
+    static constexpr int kMaxEchoChars = 64;
+    static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
 
     explicit TcpServer(ServerInterface *window);
     ~TcpServer() override;
@@ -79,6 +87,7 @@ private:
         TcpServer *m_server;
     };
     void dropConnection(QTcpSocket *socket);
+    bool answersPending() const;
     int m_openHandlers = 0;
     QList<QPointer<QTcpSocket>> m_parkedSockets;
     bool m_retired = false;

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QTextBrowser>
+#include <QTextDocument>
 
 namespace {
 
@@ -20,6 +21,8 @@ void showInformation(QWidget *parent, const QString &text)
 
 void ServerInterface::appendClientInput(const QString &text)
 {
+    if (m_clientInputBrowser->document()->characterCount() + text.size() > kMaxClientInputChars)
+        return;
     appendToPane(m_clientInputBrowser, text);
 }
 

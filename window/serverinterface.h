@@ -26,6 +26,10 @@ class ServerInterface : public QMainWindow
     Q_OBJECT
 
 public:
+    // The ClientInput pane keeps at most this many characters: more than the
+    // echo of the largest image's requests, but bounded whatever arrives.
+    static constexpr int kMaxClientInputChars = 8 * 1024 * 1024;
+
     explicit ServerInterface(QWidget *parent = nullptr);
     // Tests hand in their own adapter list; the program uses the system's.
     explicit ServerInterface(NetworkAdapters *adapters, QWidget *parent = nullptr);

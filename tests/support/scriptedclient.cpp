@@ -11,6 +11,10 @@ ScriptedClient::ScriptedClient(const QString &host, quint16 port)
     while (socket.state() != QAbstractSocket::ConnectedState && socket.state() != QAbstractSocket::UnconnectedState &&
            !deadline.hasExpired())
         QTest::qWait(1);
+    // Each request must leave at once as a segment of its own: otherwise a
+    // request that gets no answer (and so no ACK until the delayed one) holds
+    // the next ones back, and they arrive merged into one read.
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
 }
 
 bool ScriptedClient::isConnected() const
