@@ -1,6 +1,7 @@
 #include "window/storedtextpane.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QSignalBlocker>
 #include <QTextDocument>
 #include <QTextEdit>
 
@@ -27,8 +28,13 @@ protected:
 
 } // namespace
 
+// The document tells its text control about every change through signals; the
+// control draws nothing for a pane that is never shown and nothing else
+// listens, while the signals cost as much as the insertion. The text and the
+// cursors are kept by the document itself, signals or not.
 void appendToPane(QTextEdit *pane, const QString &text)
 {
+    const QSignalBlocker quiet(pane->document());
     QTextCursor inserter(pane->document());
     inserter.beginEditBlock();
     inserter.setPosition(pane->textCursor().position());
@@ -42,6 +48,7 @@ void appendToPane(QTextEdit *pane, const QString &text)
 
 void replacePaneText(QTextEdit *pane, const QString &text)
 {
+    const QSignalBlocker quiet(pane->document());
     QTextCursor replacer(pane->document());
     replacer.beginEditBlock();
     replacer.select(QTextCursor::Document);

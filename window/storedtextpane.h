@@ -16,7 +16,8 @@ void keepTextWithoutLayout(QTextEdit *pane);
 // Those two work out the cursor's on-screen column each time, which means
 // re-reading the whole line of text: a long transfer's echo then gets slower
 // with every block. Inserting within an edit block skips that; the text and
-// the cursor's position come out the same.
+// the cursor's position come out the same. The pane's document sends no change
+// signals for it: nothing listens to a pane that is never shown.
 void appendToPane(QTextEdit *pane, const QString &text);
 
 // Replaces the pane's whole text, as clear() followed by appendToPane() would,

@@ -1,0 +1,184 @@
+#!/bin/bash
+# The benchmark: how long a flash takes per block with TcpServer, with a
+# minimal server of the same protocol on plain blocking sockets (the floor),
+# and with tftpd-hpa (what a technician would otherwise use), for images of
+# 1, 16 and 64 MiB. Builds in Release, runs everything on loopback, prints a
+# table, and writes bench/results/ and docs/performance-per-block.png.
+#
+#   bench/run.sh [--runs N] [--sizes "1 16 64"]
+#
+# Every size is measured with all processes on one CPU ("pinned") and with the
+# scheduler placing them ("spread"); each N times (default 3).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+runs=3
+sizes="1 16 64"
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --runs) runs=$2; shift 2 ;;
+    --sizes) sizes=$2; shift 2 ;;
+    *) echo "usage: bench/run.sh [--runs N] [--sizes \"1 16 64\"]" >&2; exit 2 ;;
+    esac
+done
+
+if [ "${TCPSERVER_BENCH_INSIDE:-0}" != 1 ]; then
+    . scripts/packages.sh
+    ensure_packages $BUILD_PACKAGES util-linux gawk
+    # tftpd-hpa serves only as root (it gives up root for a user of its own).
+    have_tftp=no
+    if [ "$(id -u)" = 0 ] && ensure_packages tftpd-hpa curl >/dev/null 2>&1; then
+        have_tftp=yes
+    fi
+    have_plot=yes
+    ensure_packages gnuplot-nox >/dev/null 2>&1 || have_plot=no
+    cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTCPSERVER_BUILD_BENCH=ON >/dev/null
+    cmake --build build-bench --target flash-driver floor-server tftp-client device-emulator >/dev/null
+    export have_tftp have_plot
+    # As root, everything runs in a private network namespace: a clean
+    # loopback that no other program uses. tftpd-hpa wants one address that is
+    # not loopback to exist, so the namespace gets a veth pair of its own.
+    if [ "$(id -u)" = 0 ] && unshare --net true 2>/dev/null; then
+        export TCPSERVER_BENCH_INSIDE=1 TCPSERVER_BENCH_WHERE="a private network namespace (clean loopback)"
+        exec unshare --net bash -c 'ip link set lo up &&
+            ip link add bench0 type veth peer name bench1 && ip address add 10.254.0.1/24 dev bench0 &&
+            ip link set bench0 up && ip link set bench1 up && exec "$0" "$@"' "$0" --runs "$runs" --sizes "$sizes"
+    fi
+    export TCPSERVER_BENCH_WHERE="this machine's loopback (not root: no private namespace)"
+fi
+
+bin=$root/build-bench
+emulator=$bin/bin/device-emulator
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+results=$root/bench/results
+mkdir -p "$results"
+raw=$results/raw.tsv
+cpu=$(taskset -pc $$ | sed 's/.*: //; s/[-,].*//')
+
+echo "Benchmark in $TCPSERVER_BENCH_WHERE; $runs runs of each; pinned means every process on CPU $cpu."
+[ "$have_tftp" = yes ] || echo "tftpd-hpa needs root and its package here; not available, so its rows are skipped."
+
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+if ! port_free 10013; then
+    echo "error: port 10013 is in use on this loopback; stop what holds it (another TcpServer?) and run again" >&2
+    exit 1
+fi
+
+# Waits (at most 30 s) for a line in a file.
+wait_for() {
+    local what=$1 file=$2
+    for _ in $(seq 300); do
+        grep -q "$what" "$file" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    echo "error: no '$what' in $file" >&2
+    cat "$file" >&2
+    return 1
+}
+
+# Pulls "seconds blocks median p99" out of a client's summary.
+summary() {
+    awk '/^received/ { blocks = $5; seconds = $7 }
+         /^turnaround/ { median = $5; p99 = $9 }
+         END { print seconds "\t" blocks "\t" median "\t" p99 }' "$1"
+}
+
+run_program() { # placement size image
+    local pin=$1 size=$2 image=$3 dir=$work/program
+    rm -rf "$dir"
+    mkdir -p "$dir/abset/boor/true"
+    cp "$bin/bench/flash-driver" "$dir/"
+    ln "$image" "$dir/abset/boor/true/file.bin" 2>/dev/null || cp "$image" "$dir/abset/boor/true/file.bin"
+    (cd "$dir" && QT_QPA_PLATFORM=offscreen $pin ./flash-driver >driver.txt 2>driver.err) &
+    local driver=$!
+    wait_for READY "$dir/driver.txt"
+    $pin "$emulator" --quiet --expect "$image" >"$dir/device.txt"
+    wait $driver
+    grep -q "DONE Download complete" "$dir/driver.txt"
+    local usage
+    usage=$(awk '/^CPU/ { print $2 "\t" $6 }' "$dir/driver.txt")
+    echo -e "program\t$size\t$(summary "$dir/device.txt")\t$usage"
+}
+
+run_floor() {
+    local pin=$1 size=$2 image=$3
+    $pin "$bin/bench/floor-server" --port 10113 --image "$image" >"$work/floor.txt" &
+    local server=$!
+    wait_for READY "$work/floor.txt"
+    $pin "$emulator" --quiet --port 10113 --expect "$image" >"$work/floor-device.txt"
+    wait $server
+    local usage
+    usage=$(awk '/^CPU/ { print $2 "\t" $6 }' "$work/floor.txt")
+    echo -e "floor\t$size\t$(summary "$work/floor-device.txt")\t$usage"
+}
+
+run_tftpd() {
+    local pin=$1 size=$2 image=$3 root_dir=$work/tftproot
+    mkdir -p "$root_dir"
+    ln -f "$image" "$root_dir/file.bin" 2>/dev/null || cp "$image" "$root_dir/file.bin"
+    $pin /usr/sbin/in.tftpd --foreground --listen --address 127.0.0.1:16969 --secure --user root "$root_dir" &
+    local server=$!
+    sleep 0.3
+    $pin "$bin/bench/tftp-client" --port 16969 --file file.bin --output "$work/tftp.bin" >"$work/tftp.txt"
+    cmp -s "$work/tftp.bin" "$image"
+    # What a technician would run: curl, timed as a whole.
+    local start end
+    start=$(date +%s.%N)
+    $pin curl -s --tftp-blksize 1024 "tftp://127.0.0.1:16969/file.bin" -o "$work/curl.bin"
+    end=$(date +%s.%N)
+    cmp -s "$work/curl.bin" "$image"
+    kill $server 2>/dev/null || true
+    wait $server 2>/dev/null || true
+    # The CPU column carries curl's wall time here: tftpd-hpa forks a child per
+    # transfer, whose CPU time is not ours to read.
+    echo -e "tftpd-hpa\t$size\t$(summary "$work/tftp.txt")\t$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }')\t-"
+}
+
+echo -e "placement\trun\tserver\tMiB\tseconds\tblocks\tmedian_us\tp99_us\tcpu_s\tpeak_rss_mib" >"$raw"
+for size in $sizes; do
+    image=$work/image-$size.bin
+    head -c $((size * 1024 * 1024)) /dev/urandom >"$image"
+    for run in $(seq "$runs"); do
+        for placement in pinned spread; do
+            pin=""
+            [ $placement = pinned ] && pin="taskset -c $cpu"
+            run_program "$pin" "$size" "$image" | sed "s/^/$placement\t$run\t/" >>"$raw"
+            run_floor "$pin" "$size" "$image" | sed "s/^/$placement\t$run\t/" >>"$raw"
+            [ "$have_tftp" = yes ] && run_tftpd "$pin" "$size" "$image" | sed "s/^/$placement\t$run\t/" >>"$raw"
+            echo "  $size MiB, run $run, $placement: done"
+        done
+    done
+    rm -f "$image"
+done
+
+# Medians over the runs, and the targets' ratios.
+gawk -F'\t' -f bench/summarize.awk "$raw" | tee "$results/summary.md"
+
+if [ "$have_plot" = yes ]; then
+    awk -F'\t' 'NR > 1 && $1 == "pinned" { print $3 "\t" $4 "\t" $7 }' "$raw" | sort -k1,1 -k2,2n >"$work/plot.tsv"
+    for server in program floor tftpd-hpa; do
+        awk -F'\t' -v s="$server" '$1 == s { print $2 "\t" $3 }' "$work/plot.tsv" |
+            gawk -F'\t' '{ v[$1] = v[$1] " " $2 } END { for (k in v) { n = split(v[k], a, " "); asort(a); print k "\t" a[int((n + 1) / 2)] } }' |
+            sort -n >"$work/plot-$server.tsv"
+    done
+    gnuplot <<EOF
+set terminal pngcairo size 900,560 font ",11"
+set output "$root/docs/performance-per-block.png"
+set title "Turnaround per 1024-byte block, all processes on one CPU (median of $runs runs)"
+set xlabel "image size (MiB)"
+set ylabel "median turnaround per block (µs)"
+set logscale x 2
+set xrange [0.7:90]
+set xtics (1, 16, 64)
+set yrange [0:*]
+set key top left
+set grid
+plot "$work/plot-program.tsv" using 1:2 with linespoints lw 2 pt 7 title "TcpServer (window shown, offscreen)", \
+     "$work/plot-floor.tsv" using 1:2 with linespoints lw 2 pt 5 title "floor: blocking sockets, no window", \
+     "$work/plot-tftpd-hpa.tsv" using 1:2 with linespoints lw 2 pt 9 title "tftpd-hpa (UDP, 1024-byte blocks)"
+EOF
+    echo "Plot: docs/performance-per-block.png"
+fi
+echo "Raw numbers: bench/results/raw.tsv; summary: bench/results/summary.md"
