@@ -1,0 +1,46 @@
+// Takes a picture of the real window for the documentation: the window the
+// program shows, on the offscreen platform, sized as it opens on a 1920 x 1080
+// desktop. It reads the machine's adapters and its image like the program.
+//
+//   grab-window OUTPUT.png [--download --after-blocks N]
+//
+// With --download it presses Download, prints READY, and takes the picture
+// once N blocks have gone to a device.
+#include "server/tcpserver.h"
+#include "window/serverinterface.h"
+#include "window/windowgeometry.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTest>
+#include <QTextStream>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() < 2) {
+        QTextStream(stderr) << "usage: grab-window OUTPUT.png [--download --after-blocks N]\n";
+        return 2;
+    }
+    const QString output = arguments.at(1);
+    const int at = arguments.indexOf(QStringLiteral("--after-blocks"));
+    const int blocks = at > 0 && at + 1 < arguments.size() ? arguments.at(at + 1).toInt() : 0;
+
+    ServerInterface window;
+    window.resize(mainWindowGeometry(QSize(1920, 1080)).size());
+    window.show();
+    QTest::qWait(300);
+    if (arguments.contains(QStringLiteral("--download"))) {
+        QTest::mouseClick(window.m_downloadButton, Qt::LeftButton);
+        QTextStream(stdout) << "READY\n" << Qt::flush;
+        const QDeadlineTimer deadline(60000);
+        while (window.m_tcpServer && window.m_tcpServer->m_sentBlocks < blocks && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        // Let the window catch up with the last block before the picture.
+        QTest::qWait(50);
+    }
+    return window.grab().save(output) ? 0 : 1;
+}

@@ -1,0 +1,59 @@
+#!/bin/bash
+# Makes the screenshots in docs/screenshots/ from the real window: each
+# start-up state in a private network namespace with adapters made for it
+# (the machine's own are never touched), and the middle of a transfer to the
+# device emulator. Needs root for the namespaces.
+#   docs/screenshots/make.sh
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$(pwd)
+if [ "$(id -u)" != 0 ] || ! unshare --net true 2>/dev/null; then
+    echo "error: run as root: each state needs a private network namespace with adapters of its own" >&2
+    exit 1
+fi
+. scripts/packages.sh
+ensure_packages $BUILD_PACKAGES util-linux
+cmake -S . -B build-docs -G Ninja -DCMAKE_BUILD_TYPE=Release -DTCPSERVER_BUILD_DOC_TOOLS=ON >/dev/null
+cmake --build build-docs --target grab-window device-emulator >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp build-docs/docs/grab-window "$work/"
+mkdir -p "$work/abset/boor/true"
+head -c $((2 * 1024 * 1024)) /dev/urandom >"$work/abset/boor/true/file.bin"
+out=$root/docs/screenshots
+
+# state: the adapter to make ("" for none) and its address; then the picture.
+shoot() {
+    local adapter=$1 address=$2 picture=$3
+    shift 3
+    unshare --net bash -s "$adapter" "$address" "$work" "$out/$picture" "$root" "$@" <<'INSIDE'
+set -euo pipefail
+adapter=$1 address=$2 work=$3 picture=$4 root=$5
+shift 5
+ip link set lo up
+if [ -n "$adapter" ]; then
+    ip link add "$adapter" type veth peer name cable0
+    ip address add "$address" dev "$adapter"
+    ip link set "$adapter" up
+    ip link set cable0 up
+fi
+cd "$work"
+if [ "${1:-}" = --download ]; then
+    QT_QPA_PLATFORM=offscreen ./grab-window "$picture" "$@" >grab.log 2>&1 &
+    grabber=$!
+    for _ in $(seq 100); do grep -q READY grab.log && break; sleep 0.1; done
+    "$root/build-docs/bin/device-emulator" --quiet --delay 2 >/dev/null 2>&1 &
+    wait $grabber
+    kill %2 2>/dev/null || true
+else
+    QT_QPA_PLATFORM=offscreen ./grab-window "$picture" >/dev/null 2>&1
+fi
+INSIDE
+    echo "docs/screenshots/$picture"
+}
+
+shoot "" "" no-adapter.png
+shoot Ethernet 192.168.0.92/24 address-right.png
+shoot Ethernet 10.20.30.40/24 address-wrong.png
+shoot Ethernet 192.168.0.92/24 transfer.png --download --after-blocks 900

@@ -1,0 +1,5 @@
+# Per-generator settings, read by CPack. The tarball unpacks anywhere: its
+# directory holds bin/, lib/tcpserver/ and share/ with no /usr above them.
+if(CPACK_GENERATOR STREQUAL "TGZ")
+  set(CPACK_PACKAGING_INSTALL_PREFIX "")
+endif()
