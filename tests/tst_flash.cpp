@@ -1,4 +1,4 @@
-// Whole flashes: Download pressed, the device emulator fetches the image and
+// A whole flash: Download pressed, the device emulator fetches the image and
 // verifies it; and the emulator's own verdicts on servers that misbehave.
 #include "support/debuglog.h"
 #include "support/emulator.h"
@@ -15,229 +15,109 @@
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryFile>
+#include <QTemporaryDir>
 #include <QTest>
-
-#include <functional>
-#include <memory>
-
-namespace {
-
-// A stand-in server on a free loopback port whose answers the test scripts.
-class FakeServer : public QObject
-{
-public:
-    std::function<void(QTcpSocket *, const QByteArray &)> onRequest;
-    bool answerNothing = false;
-
-    FakeServer()
-    {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket *socket = m_server.nextPendingConnection();
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-                const QByteArray request = socket->readAll();
-                if (onRequest)
-                    onRequest(socket, request);
-            });
-        });
-    }
-    QString port() const { return QString::number(m_server.serverPort()); }
-
-private:
-    QTcpServer m_server;
-};
-
-} // namespace
 
 class FlashTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void flashesAndVerifies();
-    void stallThenNewFlash();
-    void disconnectMidway();
-    void askingBeforeDownloadIsRefused();
-    void emulatorReportsRefusedConnection();
-    void emulatorReportsTimeout();
-    void emulatorReportsShortRead();
-    void emulatorReportsUnaskedBytes();
-    void emulatorReportsMismatch();
-
-private:
-    std::unique_ptr<FakeAdapters> m_adapters;
-    std::unique_ptr<ServerInterface> m_window;
-    std::unique_ptr<ModalBoxes> m_boxes;
-    QString m_expected;
+    void emulatorVerdicts_data();
+    void emulatorVerdicts();
 };
-
-void FlashTest::init()
-{
-    m_adapters.reset(new FakeAdapters);
-    m_window.reset(new ServerInterface(m_adapters.get()));
-    m_window->show();
-    m_boxes.reset(new ModalBoxes);
-    m_expected = QDir::tempPath() + QStringLiteral("/tcpserver-expected-%1.bin").arg(QCoreApplication::applicationPid());
-}
-
-void FlashTest::cleanup()
-{
-    m_boxes.reset();
-    m_window.reset();
-    m_adapters.reset();
-    removeTestImage();
-    QFile::remove(m_expected);
-}
-
-static void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
 
 void FlashTest::flashesAndVerifies()
 {
+    FakeAdapters adapters;
+    ServerInterface w(&adapters);
+    w.show();
+    ModalBoxes boxes;
+    QTemporaryDir scratch;
     const QByteArray image = patternImage(300 * 1024 + 77);
     writeTestImage(image);
-    writeFile(m_expected, image);
+    QFile expected(scratch.filePath("expected.bin"));
+    QVERIFY(expected.open(QIODevice::WriteOnly) && expected.write(image) == image.size());
+    expected.close();
     DebugLog log;
-    QTest::mouseClick(m_window->m_downloadButton, Qt::LeftButton);
+    QTest::mouseClick(w.m_downloadButton, Qt::LeftButton);
 
-    Emulator device({"--expect", m_expected, "--quiet"});
+    Emulator device({"--expect", expected.fileName(), "--quiet"});
     const EmulatorRun run = device.wait();
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.output));
     QVERIFY(run.output.contains("verified: the image matches byte for byte"));
     QVERIFY(run.output.contains("received 307277 bytes in 301 blocks"));
 
-    QTRY_VERIFY(!m_window->m_tcpServer->m_hasFile);
-    QCOMPARE(m_window->m_messageLabel->text(), QStringLiteral("Download complete"));
-    QCOMPARE(m_window->m_progressBar->value(), 100);
-    for (QLabel *label : {m_window->m_step4TextLabel1, m_window->m_step4TextLabel2, m_window->m_step4TextLabel3})
+    QTRY_VERIFY(!w.m_tcpServer->m_hasFile);
+    QCOMPARE(w.m_messageLabel->text(), QStringLiteral("Download complete"));
+    QCOMPARE(w.m_progressBar->value(), 100);
+    for (QLabel *label : {w.m_step4TextLabel1, w.m_step4TextLabel2, w.m_step4TextLabel3})
         QCOMPARE(label->styleSheet(), QStringLiteral("color:green;"));
-    QCOMPARE(m_window->m_fileStatusEdit->text(), QStringLiteral("Reading data is complete...Download complete"));
-    QVERIFY(m_window->m_tcpServer->m_fileData.isEmpty());
+    QCOMPARE(w.m_fileStatusEdit->text(), QStringLiteral("Reading data is complete...Download complete"));
+    QVERIFY(w.m_tcpServer->m_fileData.isEmpty());
     QCOMPARE(log.lines(), QStringList({"Client connect!", "Disconnected!"}));
-    QCOMPARE(m_boxes->count(), 0);
+    QCOMPARE(boxes.count(), 0);
+    removeTestImage();
 }
 
-void FlashTest::stallThenNewFlash()
+void FlashTest::emulatorVerdicts_data()
 {
-    const QByteArray image = patternImage(20 * 1024);
-    writeTestImage(image);
-    writeFile(m_expected, image);
-    QTest::mouseClick(m_window->m_downloadButton, Qt::LeftButton);
+    QTest::addColumn<QByteArray>("header");  // answer to "updata" ("" for none)
+    QTest::addColumn<QByteArray>("block");   // answer to the first "ok"
+    QTest::addColumn<bool>("closeAfterBlock");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("verdict");
 
-    Emulator stalling({"--stop-after", "5", "--hold", "2500"});
-    const EmulatorRun stalled = stalling.wait();
-    QVERIFY2(stalled.finished && stalled.exitCode == 3, qPrintable(stalled.output));
-    QCOMPARE(m_boxes->texts, QStringList({"Network interruption, please restart TcpServer."}));
-    QVERIFY(!m_window->m_tcpServer->m_hasFile);
-
-    // Load again, flash again: the whole image, right from its first byte.
-    QTest::mouseClick(m_window->m_downloadButton, Qt::LeftButton);
-    Emulator device({"--expect", m_expected, "--quiet"});
-    const EmulatorRun run = device.wait();
-    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.output));
-    QTRY_COMPARE(m_window->m_messageLabel->text(), QStringLiteral("Download complete"));
-    QCOMPARE(m_boxes->count(), 1);
+    const QByteArray fourKiB("\x00\x10\x00\x00", 4);
+    QTest::newRow("time-out") << QByteArray() << QByteArray() << false << QStringList{"--timeout", "300"}
+                              << "error: time-out after 300 ms waiting for the length header";
+    QTest::newRow("short read") << fourKiB << QByteArray(600, 'x') << true << QStringList{}
+                                << "error: short read: the connection closed after 600 of 1024 bytes of block 1";
+    QTest::newRow("unasked bytes") << fourKiB + "surplus" << QByteArray() << false << QStringList{}
+                                   << "error: the server sent 7 bytes nobody asked for after the length header";
+    QTest::newRow("mismatch") << QByteArray("\x05\x00\x00\x00", 4) << QByteArray("abcdX") + QByteArray(1019, '\0')
+                              << false << QStringList{"--expect", "EXPECTED"} << "error: MISMATCH at byte 4";
+    QTest::newRow("filler not zero") << QByteArray("\x02\x00\x00\x00", 4) << QByteArray(1024, 'f') << false
+                                     << QStringList{} << "error: the last block is not completed with zero bytes";
+    QTest::newRow("refused connection") << QByteArray("closed") << QByteArray() << false << QStringList{}
+                                        << "error: connection refused by 127.0.0.1:";
 }
 
-void FlashTest::disconnectMidway()
+void FlashTest::emulatorVerdicts()
 {
-    writeTestImage(patternImage(10 * 1024));
-    QTest::mouseClick(m_window->m_downloadButton, Qt::LeftButton);
-    DebugLog log;
-    Emulator device({"--disconnect-after", "4"});
-    const EmulatorRun run = device.wait();
-    QVERIFY2(run.finished && run.exitCode == 3, qPrintable(run.output));
-    QTRY_VERIFY(!m_window->m_tcpServer->m_hasFile);
-    QCOMPARE(log.count("Disconnected!"), 1);
-    QCOMPARE(m_window->m_messageLabel->text(), QStringLiteral("Downloading......"));
-    QCOMPARE(m_window->m_step4TextLabel1->styleSheet(), QStringLiteral("color:black;"));
-    QCOMPARE(m_boxes->count(), 0);
-}
+    QFETCH(QByteArray, header);
+    QFETCH(QByteArray, block);
+    QFETCH(bool, closeAfterBlock);
+    QFETCH(QStringList, options);
+    QFETCH(QString, verdict);
 
-void FlashTest::askingBeforeDownloadIsRefused()
-{
-    Emulator device({"--expect-refusal", "--timeout", "800"});
-    const EmulatorRun run = device.wait();
-    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.output));
-    QCOMPARE(m_boxes->texts, QStringList({"Didn't click 'Download' button to download the data."}));
-}
+    // A stand-in server on a free loopback port that answers as scripted.
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    const QString port = QString::number(server.serverPort());
+    if (header == "closed")
+        server.close();
+    connect(&server, &QTcpServer::newConnection, [&] {
+        QTcpSocket *socket = server.nextPendingConnection();
+        connect(socket, &QTcpSocket::readyRead, [&, socket] {
+            const QByteArray request = socket->readAll();
+            socket->write(request == "updata" ? header : block);
+            if (request == "ok" && closeAfterBlock)
+                socket->disconnectFromHost();
+        });
+    });
+    QTemporaryDir scratch;
+    QFile expected(scratch.filePath("expected.bin"));
+    QVERIFY(expected.open(QIODevice::WriteOnly) && expected.write("abcde") == 5);
+    expected.close();
+    options.replaceInStrings("EXPECTED", expected.fileName());
 
-void FlashTest::emulatorReportsRefusedConnection()
-{
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const QString port = QString::number(probe.serverPort());
-    probe.close();
-    Emulator device({"--port", port});
-    const EmulatorRun run = device.wait();
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.output.contains("error: connection refused by 127.0.0.1:" + port), qPrintable(run.output));
-}
-
-void FlashTest::emulatorReportsTimeout()
-{
-    FakeServer silent;
-    Emulator device({"--port", silent.port(), "--timeout", "300"});
+    Emulator device(QStringList({"--port", port}) + options);
     const EmulatorRun run = device.wait(10000);
     QVERIFY(run.finished);
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.output.contains("error: time-out after 300 ms waiting for the length header"), qPrintable(run.output));
-}
-
-void FlashTest::emulatorReportsShortRead()
-{
-    FakeServer server;
-    server.onRequest = [](QTcpSocket *socket, const QByteArray &request) {
-        if (request == "updata") {
-            socket->write(QByteArray("\x00\x10\x00\x00", 4)); // 4096 bytes
-        } else {
-            socket->write(QByteArray(600, 'x'));
-            socket->disconnectFromHost();
-        }
-    };
-    Emulator device({"--port", server.port()});
-    const EmulatorRun run = device.wait(10000);
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.output.contains("error: short read: the connection closed after 600 of 1024 bytes of block 1"),
-             qPrintable(run.output));
-}
-
-void FlashTest::emulatorReportsUnaskedBytes()
-{
-    FakeServer server;
-    server.onRequest = [](QTcpSocket *socket, const QByteArray &request) {
-        if (request == "updata")
-            socket->write(QByteArray("\x00\x08\x00\x00", 4) + "surplus");
-    };
-    Emulator device({"--port", server.port()});
-    const EmulatorRun run = device.wait(10000);
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.output.contains("error: the server sent 7 bytes nobody asked for after the length header"),
-             qPrintable(run.output));
-}
-
-void FlashTest::emulatorReportsMismatch()
-{
-    const QByteArray image = patternImage(5000, 1);
-    QByteArray other = image;
-    other[4097] = char(other[4097] ^ 1);
-    writeTestImage(image);
-    writeFile(m_expected, other);
-    QTest::mouseClick(m_window->m_downloadButton, Qt::LeftButton);
-    Emulator device({"--expect", m_expected, "--quiet"});
-    const EmulatorRun run = device.wait();
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.output.contains("error: MISMATCH at byte 4097"), qPrintable(run.output));
-    QVERIFY(run.output.contains("sha256 expected"));
-    QVERIFY(run.output.contains("sha256 received"));
+    QVERIFY2(run.output.contains(verdict), qPrintable(run.output));
 }
 
 QTEST_MAIN(FlashTest)

@@ -68,16 +68,11 @@ private slots:
     void emptyImageAnnouncesZero();
     void secondUpdataKeepsPosition();
     void refusesWithoutImage();
-    void refusalLeavesConnectionOpenAndUnserved();
     void stallEndsTransfer();
     void disconnectBeforeFirstBlock();
     void twoDownloadsInARow();
-    void newcomerReplacesIdleConnection();
-    void newcomerReplacesConnectionBeforeFirstBlock();
-    void newcomerRefusedWhileSending();
-    void newcomerRefusedAfterLastBlockUntilClosed();
-    void newcomerReplacesStalledConnection();
-    void downloadLetsNewDeviceReplaceHungOne();
+    void secondConnection_data();
+    void secondConnection();
     void okBeyondImageSendsNothing();
 
 private:
@@ -349,25 +344,13 @@ void ProtocolTest::refusesWithoutImage()
     QCOMPARE(m_boxes->count(), 2);
     QVERIFY(second->isConnected());
     QVERIFY(!m_server->m_hasFile);
-    QVERIFY(second->pending().isEmpty());
-}
-
-void ProtocolTest::refusalLeavesConnectionOpenAndUnserved()
-{
-    auto device = connectDevice();
-    device->send("updata");
-    QTRY_COMPARE(m_boxes->count(), 1);
-    QTRY_COMPARE(m_server->m_requestText, QStringLiteral("end"));
-    QCOMPARE(m_log->count("Disconnected!"), 1);
-
-    // Even once an image is loaded, the refused connection gets nothing.
+    // Even once an image is loaded, the refused connection gets nothing; a
+    // fresh one is served.
     writeTestImage(patternImage(1024));
     download();
-    device->send("updata");
-    QVERIFY(device->quietFor(300));
-    QVERIFY(device->isConnected());
-    QCOMPARE(m_boxes->count(), 1);
-    // A fresh connection is served.
+    second->send("updata");
+    QVERIFY(second->quietFor(300));
+    QVERIFY(second->pending().isEmpty());
     auto next = connectDevice();
     next->send("updata");
     QCOMPARE(next->take(4), header(1024));
@@ -440,126 +423,67 @@ void ProtocolTest::twoDownloadsInARow()
     QTRY_COMPARE(m_window->m_messageLabel->text(), QStringLiteral("Download complete"));
 }
 
-void ProtocolTest::newcomerReplacesIdleConnection()
+void ProtocolTest::secondConnection_data()
 {
-    auto idle = connectDevice();
-    auto device = connectDevice();
-    // The earlier connection is closed and nothing it sends reaches the server.
-    QVERIFY(idle->closedByServer());
-    const QByteArray image = patternImage(2048);
-    writeTestImage(image);
-    download();
-    device->send("updata");
-    QCOMPARE(device->take(4), header(2048));
-    fetch(*device, image, 0, 2);
-    QCOMPARE(m_boxes->count(), 0);
+    QTest::addColumn<int>("blocksBefore"); // -1: no image loaded yet
+    QTest::addColumn<bool>("stall");
+    QTest::addColumn<bool>("downloadAgain");
+    QTest::addColumn<bool>("newcomerServed");
+    QTest::newRow("idle, no image") << -1 << false << false << true;
+    QTest::newRow("before the first block") << 0 << false << false << true;
+    QTest::newRow("while sending") << 3 << false << false << false;
+    QTest::newRow("after the last block, still open") << 7 << false << false << false;
+    QTest::newRow("after a stall") << 2 << true << false << true;
+    QTest::newRow("hung device, Download pressed again") << 2 << false << true << true;
 }
 
-void ProtocolTest::newcomerReplacesConnectionBeforeFirstBlock()
+void ProtocolTest::secondConnection()
 {
-    const QByteArray image = patternImage(3 * 1024);
+    QFETCH(int, blocksBefore);
+    QFETCH(bool, stall);
+    QFETCH(bool, downloadAgain);
+    QFETCH(bool, newcomerServed);
+    const QByteArray image = patternImage(7 * 1024 - 10);
     writeTestImage(image);
-    download();
+    if (blocksBefore >= 0)
+        download();
     auto first = connectDevice();
-    first->send("updata");
-    first->take(4);
-    auto second = connectDevice();
-    QVERIFY(first->closedByServer());
-    // The replaced connection's end does not end anything.
-    QCOMPARE(m_log->count("Disconnected!"), 0);
-    QVERIFY(m_server->m_hasFile);
-    second->send("updata");
-    QCOMPARE(second->take(4), header(3 * 1024));
-    fetch(*second, image, 0, 3);
-    second->close();
-    QTRY_COMPARE(m_window->m_messageLabel->text(), QStringLiteral("Download complete"));
-}
-
-void ProtocolTest::newcomerRefusedWhileSending()
-{
-    const QByteArray image = patternImage(6 * 1024 + 100);
-    writeTestImage(image);
-    download();
-    auto device = connectDevice();
-    device->send("updata");
-    device->take(4);
-    fetch(*device, image, 0, 3);
+    if (blocksBefore >= 0) {
+        first->send("updata");
+        first->take(4);
+        fetch(*first, image, 0, blocksBefore);
+    }
+    if (stall) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes->count(), 1, 3000);
+        QTRY_VERIFY(!m_server->m_hasFile);
+    }
+    if (downloadAgain)
+        download();
     QTcpSocket *serving = m_server->m_socket;
 
-    ScriptedClient stray;
-    QVERIFY(stray.closedByServer());
-    QCOMPARE(m_server->m_socket, serving);
-    QCOMPARE(m_window->m_clientIpLabel->text(), QStringLiteral("127.0.0.1"));
-    QCOMPARE(m_log->count("Client connect!"), 1);
-
-    fetch(*device, image, 3, 7);
-    device->close();
+    if (newcomerServed) {
+        // The newcomer replaces the earlier connection, which is cut and closed:
+        // nothing it does can reach the transfer.
+        auto device = connectDevice();
+        QVERIFY(first->closedByServer());
+        if (blocksBefore < 0 || stall)
+            download();
+        device->send("updata");
+        QCOMPARE(device->take(4), header(image.size()));
+        fetch(*device, image, 0, 7);
+        device->close();
+    } else {
+        // A transfer runs on an open connection: the newcomer is closed at once.
+        ScriptedClient stray;
+        QVERIFY(stray.closedByServer());
+        QVERIFY(stray.pending().isEmpty());
+        QCOMPARE(m_server->m_socket, serving);
+        QCOMPARE(m_log->count("Client connect!"), 1);
+        fetch(*first, image, blocksBefore, 7);
+        first->close();
+    }
     QTRY_COMPARE(m_window->m_messageLabel->text(), QStringLiteral("Download complete"));
-    QCOMPARE(m_boxes->count(), 0);
-}
-
-void ProtocolTest::newcomerRefusedAfterLastBlockUntilClosed()
-{
-    const QByteArray image = patternImage(2 * 1024);
-    writeTestImage(image);
-    download();
-    auto device = connectDevice();
-    device->send("updata");
-    device->take(4);
-    fetch(*device, image, 0, 2);
-    ScriptedClient stray;
-    QVERIFY(stray.closedByServer());
-    device->close();
-    QTRY_COMPARE(m_window->m_messageLabel->text(), QStringLiteral("Download complete"));
-    // Once the transfer is over, the next device is taken.
-    auto next = connectDevice();
-    QVERIFY(next->isConnected());
-}
-
-void ProtocolTest::newcomerReplacesStalledConnection()
-{
-    const QByteArray image = patternImage(8 * 1024);
-    writeTestImage(image);
-    download();
-    auto stalled = connectDevice();
-    stalled->send("updata");
-    stalled->take(4);
-    fetch(*stalled, image, 0, 2);
-    QTRY_COMPARE_WITH_TIMEOUT(m_boxes->count(), 1, 3000);
-    QTRY_VERIFY(!m_server->m_hasFile);
-
-    // The device reconnects; the operator loads again; the flash starts over.
-    auto device = connectDevice();
-    QVERIFY(stalled->closedByServer());
-    download();
-    device->send("updata");
-    QCOMPARE(device->take(4), header(8 * 1024));
-    fetch(*device, image, 0, 8);
-    device->close();
-    QTRY_COMPARE(m_window->m_messageLabel->text(), QStringLiteral("Download complete"));
-}
-
-void ProtocolTest::downloadLetsNewDeviceReplaceHungOne()
-{
-    const QByteArray image = patternImage(6 * 1024);
-    writeTestImage(image);
-    download();
-    auto hung = connectDevice();
-    hung->send("updata");
-    hung->take(4);
-    fetch(*hung, image, 0, 2);
-    // The device hangs with its connection open; the operator starts over at
-    // once, before the watch has noticed.
-    download();
-    QVERIFY(!m_server->m_isDownloading);
-    auto device = connectDevice();
-    QVERIFY(hung->closedByServer());
-    device->send("updata");
-    QCOMPARE(device->take(4), header(image.size()));
-    fetch(*device, image, 0, 6);
-    device->close();
-    QTRY_COMPARE(m_window->m_messageLabel->text(), QStringLiteral("Download complete"));
-    QCOMPARE(m_boxes->count(), 0);
+    QCOMPARE(m_boxes->count(), stall ? 1 : 0);
 }
 
 void ProtocolTest::okBeyondImageSendsNothing()

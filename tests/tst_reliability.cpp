@@ -63,6 +63,7 @@ private slots:
     void silentClientDoesNotBlockDevice();
     void junkStreamStaysBounded();
     void clientThatNeverReadsIsNotAnsweredForever();
+    void programStartsAndListens();
     void programStartsWithPortTaken();
 
 private:
@@ -262,6 +263,30 @@ void ReliabilityTest::clientThatNeverReadsIsNotAnsweredForever()
           server->m_socket->bytesToWrite());
     QVERIFY(server->m_socket->bytesToWrite() <= TcpServer::kMaxUnsentBytes + TcpServer::kBlockSize);
     QVERIFY2(server->m_sentBlocks < server->m_totalBlocks, qPrintable(QString::number(server->m_sentBlocks)));
+}
+
+void ReliabilityTest::programStartsAndListens()
+{
+    m_window.reset(); // frees the fixture's server and its port
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(TCPSERVER_PROGRAM), QStringList());
+    QVERIFY(program.waitForStarted(10000));
+    bool connected = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (!connected && clock.elapsed() < 20000 && program.state() == QProcess::Running) {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), TcpServer::kPort);
+        connected = socket.waitForConnected(500);
+        if (!connected)
+            QTest::qWait(100);
+    }
+    program.kill();
+    program.waitForFinished(5000);
+    QVERIFY2(connected, "the program did not accept a connection on 127.0.0.1 port 10013");
 }
 
 void ReliabilityTest::programStartsWithPortTaken()

@@ -1,5 +1,6 @@
-// What keeps the per-block window updates cheap must not change what the
-// window holds or shows: the text panes hold exactly what plain QTextEdit
+// The window's small members that talk to the operator or wait for the loop,
+// and what keeps the per-block window updates cheap: it must not change what
+// the window holds or shows. The text panes hold exactly what plain QTextEdit
 // calls would leave, and the paced window still lays out and paints its
 // latest state.
 #include "support/fakeadapters.h"
@@ -13,6 +14,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 
 namespace {
 
@@ -40,6 +42,10 @@ private slots:
     void panesKeepTheirTextThroughClear();
     void repaintsAtMostOncePerFrame();
     void layoutFollowsWithinAFrame();
+    void appendsInOrder();
+    void delayProcessesEventsForItsLength();
+    void zeroDelayProcessesNothing();
+    void startupHintOnlyWithoutAdapter();
 };
 
 void WindowUpdatesTest::appendMatchesInsertPlainText()
@@ -148,6 +154,54 @@ void WindowUpdatesTest::layoutFollowsWithinAFrame()
     w.m_messageLabel->setText(wide);
     QTRY_VERIFY_WITH_TIMEOUT(w.m_messageLabel->width() >= w.m_messageLabel->minimumSizeHint().width(), 500);
     QVERIFY(w.width() > 2000);
+}
+
+void WindowUpdatesTest::appendsInOrder()
+{
+    FakeAdapters adapters;
+    ServerInterface w(&adapters);
+    w.appendClientInput("updata ");
+    w.appendClientInput("updata ");
+    QCOMPARE(w.m_clientInputBrowser->toPlainText(), QStringLiteral("updata updata "));
+    QVERIFY(w.m_clientInputBrowser->textCursor().atEnd());
+}
+
+void WindowUpdatesTest::delayProcessesEventsForItsLength()
+{
+    FakeAdapters adapters;
+    ServerInterface w(&adapters);
+    bool fired = false;
+    QTimer::singleShot(10, [&] { fired = true; });
+    QElapsedTimer clock;
+    clock.start();
+    w.delayMsec(50);
+    QVERIFY(clock.elapsed() >= 50);
+    QVERIFY(fired);
+}
+
+void WindowUpdatesTest::zeroDelayProcessesNothing()
+{
+    FakeAdapters adapters;
+    ServerInterface w(&adapters);
+    bool fired = false;
+    QTimer::singleShot(0, [&] { fired = true; });
+    w.delayMsec(0);
+    w.delayMsec(-5);
+    QVERIFY(!fired);
+    QTRY_VERIFY(fired);
+}
+
+void WindowUpdatesTest::startupHintOnlyWithoutAdapter()
+{
+    FakeAdapters adapters;
+    adapters.adapters = {FakeAdapters::adapter("Ethernet", {"192.168.0.92"})};
+    ServerInterface w(&adapters);
+    w.showStartupHint();
+    QVERIFY(w.m_hintLabel1->text().isEmpty());
+    QVERIFY(w.m_hintLabel2->text().isEmpty());
+    QVERIFY(w.m_hintLabel1->styleSheet().isEmpty());
+    QVERIFY(w.m_noIpLabel->styleSheet().isEmpty());
+    QVERIFY(w.m_noIpHintLabel->styleSheet().isEmpty());
 }
 
 QTEST_MAIN(WindowUpdatesTest)
