@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -167,18 +168,11 @@ void AddressChangeTest::flashAfterTwoChanges()
     // The operator put the address right by hand meanwhile.
     adapters.adapters = {FakeAdapters::adapter("Ethernet", {"192.168.0.92"})};
 
-    const QByteArray image = patternImage(40 * 1024 + 3);
-    writeTestImage(image);
-    const QString expected = QDir::tempPath() + QStringLiteral("/tcpserver-modify-%1.bin").arg(QCoreApplication::applicationPid());
-    {
-        QFile file(expected);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(image);
-    }
+    QTemporaryDir scratch;
+    const QString expected = writeTestImageWithCopy(patternImage(40 * 1024 + 3), scratch.path());
     QMetaObject::invokeMethod(&w, "slotOpenFile");
     Emulator device({"--expect", expected, "--quiet"});
     const EmulatorRun run = device.wait();
-    QFile::remove(expected);
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.output));
     QTRY_VERIFY(!w.m_tcpServer->m_hasFile);
 }

@@ -35,15 +35,11 @@ void FlashTest::flashesAndVerifies()
     w.show();
     ModalBoxes boxes;
     QTemporaryDir scratch;
-    const QByteArray image = patternImage(300 * 1024 + 77);
-    writeTestImage(image);
-    QFile expected(scratch.filePath("expected.bin"));
-    QVERIFY(expected.open(QIODevice::WriteOnly) && expected.write(image) == image.size());
-    expected.close();
+    const QString expected = writeTestImageWithCopy(patternImage(300 * 1024 + 77), scratch.path());
     DebugLog log;
     QTest::mouseClick(w.m_downloadButton, Qt::LeftButton);
 
-    Emulator device({"--expect", expected.fileName(), "--quiet"});
+    Emulator device({"--expect", expected, "--quiet"});
     const EmulatorRun run = device.wait();
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.output));
     QVERIFY(run.output.contains("verified: the image matches byte for byte"));

@@ -79,6 +79,9 @@ private:
     void download() { QTest::mouseClick(m_window->m_downloadButton, Qt::LeftButton); }
     // Connects a device and waits until the server has taken it.
     std::unique_ptr<ScriptedClient> connectDevice();
+    // Loads the image, connects a device that asks for the length and fetches
+    // the first `blocks` blocks.
+    std::unique_ptr<ScriptedClient> deviceAfter(const QByteArray &image, int blocks);
     // Fetches blocks [from, to) with "ok" and checks each against the image.
     void fetch(ScriptedClient &device, const QByteArray &image, int from, int to);
 
@@ -115,6 +118,17 @@ std::unique_ptr<ScriptedClient> ProtocolTest::connectDevice()
     [&] { QVERIFY(device->isConnected()); }();
     const quint16 port = device->socket.localPort();
     [&] { QTRY_VERIFY_WITH_TIMEOUT(m_server->m_socket && m_server->m_socket->peerPort() == port, 3000); }();
+    return device;
+}
+
+std::unique_ptr<ScriptedClient> ProtocolTest::deviceAfter(const QByteArray &image, int blocks)
+{
+    writeTestImage(image);
+    download();
+    auto device = connectDevice();
+    device->send("updata");
+    [&] { QCOMPARE(device->take(4), header(image.size())); }();
+    fetch(*device, image, 0, blocks);
     return device;
 }
 
@@ -293,12 +307,7 @@ void ProtocolTest::emptyImageAnnouncesZero()
 void ProtocolTest::secondUpdataKeepsPosition()
 {
     const QByteArray image = patternImage(5 * 1024);
-    writeTestImage(image);
-    download();
-    auto device = connectDevice();
-    device->send("updata");
-    device->take(4);
-    fetch(*device, image, 0, 2);
+    auto device = deviceAfter(image, 2);
     device->send("updata");
     QCOMPARE(device->take(4), header(image.size()));
     QCOMPARE(m_server->m_requestText, QStringLiteral("updata"));
@@ -359,12 +368,7 @@ void ProtocolTest::refusesWithoutImage()
 void ProtocolTest::stallEndsTransfer()
 {
     const QByteArray image = patternImage(10 * 1024);
-    writeTestImage(image);
-    download();
-    auto device = connectDevice();
-    device->send("updata");
-    device->take(4);
-    fetch(*device, image, 0, 2);
+    auto device = deviceAfter(image, 2);
     // The device goes silent: within two watch periods the box comes, once.
     QTRY_COMPARE_WITH_TIMEOUT(m_boxes->count(), 1, 3000);
     QCOMPARE(m_boxes->texts.first(), QStringLiteral("Network interruption, please restart TcpServer."));
@@ -489,12 +493,7 @@ void ProtocolTest::secondConnection()
 void ProtocolTest::okBeyondImageSendsNothing()
 {
     const QByteArray image = patternImage(2 * 1024 + 10);
-    writeTestImage(image);
-    download();
-    auto device = connectDevice();
-    device->send("updata");
-    device->take(4);
-    fetch(*device, image, 0, 3);
+    auto device = deviceAfter(image, 3);
     // However the block count is pushed about, nothing past the image goes out.
     for (int index : {1, 0, 2, -1}) {
         m_server->m_blockIndex = index;

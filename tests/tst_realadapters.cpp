@@ -214,13 +214,7 @@ void RealAdaptersTest::modifyGivesAdapterTheAddressThenFlashes()
     QVERIFY(w.m_tcpServer);
     QVERIFY(listensOnLoopback());
 
-    const QByteArray image = patternImage(150 * 1024 + 9);
-    writeTestImage(image);
-    const QString expected = m_scratch.filePath("expected.bin");
-    QFile file(expected);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(image);
-    file.close();
+    const QString expected = writeTestImageWithCopy(patternImage(150 * 1024 + 9), m_scratch.path());
     QMetaObject::invokeMethod(&w, "slotOpenFile");
     Emulator device({"--expect", expected, "--quiet"});
     const EmulatorRun run = device.wait();
@@ -293,13 +287,7 @@ void RealAdaptersTest::deviceInItsOwnNamespaceFlashes()
     QCOMPARE(netns::ipv4Of("Ethernet"), QStringList({"192.168.0.92/24"}));
     QCOMPARE(w.m_serverIpLabel->styleSheet(), kGreen);
 
-    const QByteArray image = patternImage(64 * 1024 + 100, 5);
-    writeTestImage(image);
-    const QString expected = m_scratch.filePath("device.bin");
-    QFile file(expected);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(image);
-    file.close();
+    const QString expected = writeTestImageWithCopy(patternImage(64 * 1024 + 100, 5), m_scratch.path());
     QMetaObject::invokeMethod(&w, "slotOpenFile");
 
     // The device knows only 192.168.0.92, as the real one does.

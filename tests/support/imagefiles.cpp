@@ -21,6 +21,16 @@ void writeTestImage(const QByteArray &bytes)
         qFatal("cannot write the test image %s", qPrintable(path));
 }
 
+QString writeTestImageWithCopy(const QByteArray &bytes, const QString &dir)
+{
+    writeTestImage(bytes);
+    const QString copy = dir + QStringLiteral("/expected.bin");
+    QFile file(copy);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(copy));
+    return copy;
+}
+
 void removeTestImage()
 {
     const QString path = testImagePath();

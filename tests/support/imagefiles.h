@@ -9,6 +9,9 @@
 QString testImagePath();
 void writeTestImage(const QByteArray &bytes);
 void removeTestImage();
+// Writes the image where the test's window reads it, and a copy under `dir`
+// for the emulator to verify against; returns the copy's path.
+QString writeTestImageWithCopy(const QByteArray &bytes, const QString &dir);
 // Bytes that differ from block to block and position to position.
 QByteArray patternImage(int length, int seed = 1);
 
