@@ -57,8 +57,8 @@ private slots:
     void cleanup();
 
     void twoHundredFlashes();
-    void disconnectAtEveryPoint_data();
-    void disconnectAtEveryPoint();
+    void deviceFaults_data();
+    void deviceFaults();
     void strayClientsDuringFlash();
     void silentClientDoesNotBlockDevice();
     void junkStreamStaysBounded();
@@ -132,28 +132,43 @@ void ReliabilityTest::twoHundredFlashes()
 #endif
 }
 
-void ReliabilityTest::disconnectAtEveryPoint_data()
+void ReliabilityTest::deviceFaults_data()
 {
+    QTest::addColumn<bool>("loaded");
     QTest::addColumn<QStringList>("fault");
-    QTest::newRow("before updata") << QStringList{"--disconnect-on-connect"};
-    QTest::newRow("after the header") << QStringList{"--disconnect-after-header"};
-    QTest::newRow("after one block") << QStringList{"--disconnect-after", "1"};
-    QTest::newRow("after 7 blocks") << QStringList{"--disconnect-after", "7"};
-    QTest::newRow("one block short") << QStringList{"--disconnect-after", "11"};
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("boxes");
+    const QStringList none;
+    const QStringList stalled = {"Network interruption, please restart TcpServer."};
+    QTest::newRow("disconnect before updata") << true << QStringList{"--disconnect-on-connect"} << 3 << none;
+    QTest::newRow("disconnect after the header") << true << QStringList{"--disconnect-after-header"} << 3 << none;
+    QTest::newRow("disconnect after one block") << true << QStringList{"--disconnect-after", "1"} << 3 << none;
+    QTest::newRow("disconnect after 7 blocks") << true << QStringList{"--disconnect-after", "7"} << 3 << none;
+    QTest::newRow("disconnect one block short") << true << QStringList{"--disconnect-after", "11"} << 3 << none;
+    QTest::newRow("stall with the connection open") << true << QStringList{"--stop-after", "5", "--hold", "2500"} << 3
+                                                    << stalled;
+    QTest::newRow("stray requests first") << true << QStringList{"--send", "OK", "--send", "updata\\r\\n"} << 0
+                                          << none;
+    QTest::newRow("asks before Download") << false << QStringList{"--expect-refusal", "--timeout", "800"} << 0
+                                          << QStringList{"Didn't click 'Download' button to download the data."};
 }
 
-void ReliabilityTest::disconnectAtEveryPoint()
+void ReliabilityTest::deviceFaults()
 {
+    QFETCH(bool, loaded);
     QFETCH(QStringList, fault);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, boxes);
     const QByteArray image = patternImage(12 * 1024 - 5, 3);
-    const EmulatorRun broken = flash(image, fault);
-    QVERIFY2(broken.finished && broken.exitCode == 3, qPrintable(broken.output));
+    const EmulatorRun run = loaded ? flash(image, fault) : Emulator(fault).wait(10000);
+    QVERIFY2(run.finished && run.exitCode == exitCode, qPrintable(run.output));
     QTRY_VERIFY(!m_window->m_tcpServer->m_hasFile);
-    QVERIFY(m_window->m_messageLabel->text() != QStringLiteral("Download complete"));
-    QCOMPARE(m_boxes->count(), 0);
+    QCOMPARE(m_boxes->texts, boxes);
+    if (exitCode == 3)
+        QVERIFY(m_window->m_messageLabel->text() != QStringLiteral("Download complete"));
     // Load again and flash again: the whole image, from its first byte.
-    const EmulatorRun run = flash(image);
-    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.output));
+    const EmulatorRun again = flash(image);
+    QVERIFY2(again.finished && again.exitCode == 0, qPrintable(again.output));
     QTRY_COMPARE(m_window->m_messageLabel->text(), QStringLiteral("Download complete"));
 }
 
