@@ -19,22 +19,16 @@ TcpServer::TcpServer(ServerInterface *window)
     , m_blockIndex(0)
     , m_sentBlocks(0)
     , m_sendPos(nullptr)
-    , m_window(nullptr)
+    , m_window(window)
     , m_percentStep(0)
     , m_percent(0)
     , m_totalBlocks(0)
-    , m_watchTimer(nullptr)
+    // Owned through the parent, so it goes with the server. Started by the
+    // first image handed over.
+    , m_watchTimer(new QTimer(this))
+    , m_requestText(QStringLiteral("start"))
     , m_lastSentBlocks(0)
 {
-    m_isDownloading = false;
-    m_hasFile = false;
-    m_blockIndex = 0;
-    m_sentBlocks = 0;
-    m_lastSentBlocks = 0;
-    m_requestText = QStringLiteral("start");
-    m_window = window;
-    // Owned through the parent, so it goes with the server.
-    m_watchTimer = new QTimer(this);
     startListen();
     connect(m_server, &QTcpServer::newConnection, this, &TcpServer::newClientConnect);
     connect(this, SIGNAL(hintSig()), m_window, SLOT(slotHintMessage()));

@@ -35,7 +35,9 @@ int main(int argc, char *argv[])
     QTest::qWait(300);
     if (arguments.contains(QStringLiteral("--download"))) {
         QTest::mouseClick(window.m_downloadButton, Qt::LeftButton);
-        QTextStream(stdout) << "READY\n" << Qt::flush;
+        QTextStream out(stdout);
+        out << "READY\n";
+        out.flush();
         const QDeadlineTimer deadline(60000);
         while (window.m_tcpServer && window.m_tcpServer->m_sentBlocks < blocks && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
