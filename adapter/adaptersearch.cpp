@@ -6,7 +6,6 @@
 
 namespace {
 const int kListedAdapterSlots = 20;
-const QLatin1String kExpectedServerIp("192.168.0.92");
 } // namespace
 
 QString ServerInterface::getServerIp()
@@ -32,5 +31,5 @@ QString ServerInterface::getServerIp()
 
 bool ServerInterface::judgeServerIp()
 {
-    return getServerIp() == kExpectedServerIp;
+    return getServerIp() == kServerAddress;
 }

@@ -1,14 +1,12 @@
 #include "window/serverinterface.h"
 
 #include "adapter/networkadapters.h"
-#include "server/tcpserver.h"
+#include "window/colours.h"
+#include "window/messages.h"
 
 #include <QLabel>
-#include <QMessageBox>
 
 namespace {
-const QString kServerIp = QStringLiteral("192.168.0.92");
-const QString kServerMask = QStringLiteral("255.255.255.0");
 // The change may hold the window up this long, and no longer.
 const int kChangeTimeoutMsec = 30000;
 } // namespace
@@ -16,36 +14,30 @@ const int kChangeTimeoutMsec = 30000;
 void ServerInterface::slotModify()
 {
     if (judgeServerIp()) {
-        QMessageBox::information(this, QStringLiteral("TcpServer"), QStringLiteral("ServerIP address has been modified."),
-                                 QMessageBox::Ok, QMessageBox::Ok);
+        showInformation(this, QStringLiteral("ServerIP address has been modified."));
         return;
     }
 
     // Whatever the tool says, only a fresh search of the adapters decides.
-    m_adapters->setStaticAddress(m_adapterName, kServerIp, kServerMask, kChangeTimeoutMsec);
+    m_adapters->setStaticAddress(m_adapterName, kServerAddress, kServerMask, kChangeTimeoutMsec);
     delayMsec(50);
 
     if (!m_adapterFound) {
         m_messageLabel->setText(QStringLiteral("Failed to get local connection ServerIP."));
-        m_messageLabel->setStyleSheet(QStringLiteral("color:red;"));
+        setColour(m_messageLabel, Colour::Red);
     } else if (judgeServerIp()) {
-        m_haveIpLabel->setStyleSheet(QStringLiteral("color:green;"));
-        m_haveIpHintLabel1->setStyleSheet(QStringLiteral("color:green;"));
-        m_haveIpHintLabel2->setStyleSheet(QStringLiteral("color:green;"));
-        m_serverIpLabel->setText(kServerIp);
+        setColour({m_haveIpLabel, m_haveIpHintLabel1, m_haveIpHintLabel2}, Colour::Green);
+        m_serverIpLabel->setText(kServerAddress);
         m_messageLabel->setText(QStringLiteral("ServerIP modified successfully."));
-        m_serverIpLabel->setStyleSheet(QStringLiteral("color:green;"));
-        m_messageLabel->setStyleSheet(QStringLiteral("color:green;"));
+        setColour({m_serverIpLabel, m_messageLabel}, Colour::Green);
     } else {
-        m_haveIpLabel->setStyleSheet(QStringLiteral("color:red;"));
-        m_haveIpHintLabel1->setStyleSheet(QStringLiteral("color:red;"));
-        m_haveIpHintLabel2->setStyleSheet(QStringLiteral("color:red;"));
+        setColour({m_haveIpLabel, m_haveIpHintLabel1, m_haveIpHintLabel2}, Colour::Red);
         m_messageLabel->setText(QStringLiteral("ServerIP fail to modify."));
-        m_messageLabel->setStyleSheet(QStringLiteral("color:red;"));
+        setColour(m_messageLabel, Colour::Red);
     }
 
-    // One server holds the port: the earlier one goes before the new one
-    // listens, so the server the window resets is the one the device reaches.
-    retireServer();
-    createServer();
+    // A server that listens on the any-address serves whatever address the
+    // adapter has now, and may be flashing a device or holding the image the
+    // window reports as loaded: it stays. One is started where none listens.
+    ensureListening();
 }

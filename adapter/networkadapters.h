@@ -6,6 +6,11 @@
 #include <QString>
 #include <QStringList>
 
+// The address the device looks for its server at, and its mask. Compared and
+// passed as text, never parsed.
+inline const QString kServerAddress = QStringLiteral("192.168.0.92");
+inline const QString kServerMask = QStringLiteral("255.255.255.0");
+
 // One network interface as the operator knows it: its display name and its
 // addresses, in the order the system gives them.
 struct NetworkAdapter

@@ -2,27 +2,28 @@
 
 #include "image/imagefile.h"
 #include "server/tcpserver.h"
+#include "window/colours.h"
 #include "window/hexview.h"
+#include "window/messages.h"
 
 #include <QDebug>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QTextBrowser>
 
 void ServerInterface::slotOpenFile()
 {
     if (m_adapterFound && !judgeServerIp()) {
-        m_haveIpLabel->setStyleSheet(QStringLiteral("color:red;"));
-        m_haveIpHintLabel1->setStyleSheet(QStringLiteral("color:red;"));
-        m_haveIpHintLabel2->setStyleSheet(QStringLiteral("color:red;"));
-        QMessageBox::information(this, QStringLiteral("TcpServer"),
-                                 QStringLiteral("Please click the 'ModifyIP' button to modify the ServerIP address "
-                                                "first."),
-                                 QMessageBox::Ok, QMessageBox::Ok);
+        setColour({m_haveIpLabel, m_haveIpHintLabel1, m_haveIpHintLabel2}, Colour::Red);
+        showInformation(this, QStringLiteral("Please click the 'ModifyIP' button to modify the ServerIP address first."));
         return;
     }
+    // An image loaded where no device can reach it would look ready and never
+    // be served. This also starts the server when the address was put right
+    // outside the program after a wrong-address start.
+    if (!ensureListening())
+        return;
 
     const QString path = imageFilePath();
     m_clientInputBrowser->clear();
@@ -30,30 +31,23 @@ void ServerInterface::slotOpenFile()
     m_progressBar->setValue(0);
     m_messageLabel->setText(QString());
     m_clientIpLabel->setText(QString());
-    for (QLabel *label : {m_step3TextLabel1, m_step3TextLabel2, m_step3TextLabel3, m_step4TextLabel1,
-                          m_step4TextLabel2, m_step4TextLabel3})
-        label->setStyleSheet(QStringLiteral("color:black;"));
+    setColour({m_step3TextLabel1, m_step3TextLabel2, m_step3TextLabel3, m_step4TextLabel1, m_step4TextLabel2,
+               m_step4TextLabel3},
+              Colour::Black);
 
     // An image that cannot be read whole is no image: the device must never get
     // part of one as if it were all of it.
     QByteArray image;
     if (readImageFile(path, &image)) {
         m_fileStatusEdit->setText(QStringLiteral("Reading data is complete......"));
-        m_step2TextLabel1->setStyleSheet(QStringLiteral("color:green;"));
-        m_step2TextLabel2->setStyleSheet(QStringLiteral("color:green;"));
+        setColour({m_step2TextLabel1, m_step2TextLabel2}, Colour::Green);
     } else {
         qDebug() << "open EVB_File failed";
         m_fileStatusEdit->setText(QStringLiteral("Failed to read data."));
-        m_step2TextLabel1->setStyleSheet(QStringLiteral("color:red;"));
-        m_step2TextLabel2->setStyleSheet(QStringLiteral("color:red;"));
+        setColour({m_step2TextLabel1, m_step2TextLabel2}, Colour::Red);
     }
 
-    m_serverOutputBrowser->insertPlainText(hexView(image.constData(), image.size()));
-
-    // The address was put right outside the program after a wrong-address
-    // start: there is no server yet, so make one to take the image.
-    if (!m_tcpServer)
-        createServer();
+    m_serverOutputBrowser->insertPlainText(hexView(image.constData(), int(qMin<qint64>(image.size(), 334))));
     emit sendDataSig(image);
 
     m_fileStatusEdit->setCursorPosition(1);

@@ -1,17 +1,16 @@
 #include "server/tcpserver.h"
 
-#include "window/hexview.h"
-#include "window/storedtextpane.h"
+#include "window/colours.h"
 #include "window/serverinterface.h"
 
 #include <QDebug>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTextBrowser>
 
 #include <cstring>
 
@@ -21,19 +20,17 @@ namespace {
 QString requestTextOf(const QByteArray &data)
 {
     const int zero = data.indexOf('\0');
-    return QString::fromLatin1(data.constData(), zero < 0 ? data.size() : zero);
+    return QString::fromLatin1(data.constData(), zero < 0 ? int(data.size()) : zero);
 }
 
-// Setting a style sheet re-polishes the widget even when the sheet is the
-// same; on the per-block path that is most of the work, and changes nothing.
-void setStyle(QWidget *widget, const QString &style)
+// An IPv4 device reaches the any-address listener as ::ffff:a.b.c.d and is
+// shown as a.b.c.d; any other address is shown whole.
+QString peerText(const QHostAddress &peer)
 {
-    if (widget->styleSheet() != style)
-        widget->setStyleSheet(style);
+    bool mapped = false;
+    const quint32 ipv4 = peer.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(ipv4).toString() : peer.toString();
 }
-
-const QString kGreen = QStringLiteral("color:green;");
-const QString kBlack = QStringLiteral("color:black;");
 
 } // namespace
 
@@ -43,8 +40,8 @@ void TcpServer::newClientConnect()
     if (!newcomer)
         return;
 
-    if (m_socket && m_isDownloading && m_socket->state() == QAbstractSocket::ConnectedState) {
-        // A transfer is running on an open connection: nothing may disturb it.
+    if (transferRunning()) {
+        // A device is being flashed: nothing may disturb it.
         newcomer->close();
         newcomer->deleteLater();
         return;
@@ -55,15 +52,14 @@ void TcpServer::newClientConnect()
         dropConnection(m_socket);
 
     m_socket = newcomer;
+    m_connectionAsked = false;
+    m_lengthSent = false;
     m_socket->setReadBufferSize(kMaxReadBytes);
-    // With the listener on the any-address an IPv4 peer reads "::ffff:a.b.c.d".
-    m_window->m_clientIpLabel->setText(m_socket->peerAddress().toString().mid(7));
+    m_window->m_clientIpLabel->setText(peerText(m_socket->peerAddress()));
     connect(m_socket, &QTcpSocket::readyRead, this, &TcpServer::readClientData);
     connect(m_socket, &QTcpSocket::disconnected, this, &TcpServer::clientDisconnected);
     qDebug() << "Client connect!";
-    setStyle(m_window->m_step3TextLabel1, kGreen);
-    setStyle(m_window->m_step3TextLabel2, kGreen);
-    setStyle(m_window->m_step3TextLabel3, kGreen);
+    setColour({m_window->m_step3TextLabel1, m_window->m_step3TextLabel2, m_window->m_step3TextLabel3}, Colour::Green);
 }
 
 void TcpServer::readClientData()
@@ -78,19 +74,27 @@ void TcpServer::readClientData()
     if (m_hasFile)
         m_window->appendClientInput(m_requestText.left(kMaxEchoChars) + QLatin1Char(' '));
 
-    if (m_requestText == QLatin1String(protocol::kLengthRequest)) {
+    const bool lengthRequest = m_requestText == QLatin1String(protocol::kLengthRequest);
+    const bool blockRequest = m_requestText == QLatin1String(protocol::kBlockRequest);
+    if (lengthRequest || blockRequest)
+        m_connectionAsked = true;
+
+    if (lengthRequest) {
         if (m_hasFile) {
-            if (!answersPending())
+            if (!answersPending()) {
+                // Asking for the length is starting over.
+                restartTransfer();
                 sendFileSize();
+            }
             return;
         }
         // Asked before an image was loaded: tell the operator, then stop
         // serving this connection (it stays open).
         QPointer<QTcpSocket> asker = m_socket;
-        HandlerScope scope(this);
-        emit hintSig();
-        if (m_retired)
-            return;
+        {
+            HandlerScope scope(this);
+            emit hintSig();
+        }
         // While the box was open a newer connection may have replaced this one;
         // that one is not ours to end.
         if (asker && asker == m_socket) {
@@ -100,7 +104,7 @@ void TcpServer::readClientData()
         return;
     }
 
-    if (m_requestText != QLatin1String(protocol::kBlockRequest) || !m_hasFile || answersPending())
+    if (!blockRequest || !m_hasFile || answersPending())
         return;
 
     // Two views of what is left must agree: the block count and the position.
@@ -122,11 +126,22 @@ void TcpServer::readClientData()
             m_window->m_progressBar->setValue(int(m_percent));
         m_percent += m_percentStep;
     }
-    setStyle(m_window->m_messageLabel, kBlack);
+    setColour(m_window->m_messageLabel, Colour::Black);
     m_window->m_messageLabel->setText(m_blockIndex % 2 != 0 ? QStringLiteral("Downloading......")
                                                             : QStringLiteral("Downloading..."));
     sendFileBlock();
     ++m_blockIndex;
+}
+
+void TcpServer::restartTransfer()
+{
+    m_blockIndex = 0;
+    m_sentBlocks = 0;
+    m_lastSentBlocks = 0;
+    m_isDownloading = false;
+    m_percent = m_percentStep;
+    m_sendPos = m_fileData.constData();
+    m_window->m_progressBar->setValue(0);
 }
 
 // A client that asks and asks but never reads gets no further answers until it
@@ -138,23 +153,27 @@ bool TcpServer::answersPending() const
 
 void TcpServer::clientDisconnected()
 {
-    if (m_isDownloading) {
-        const bool complete = m_sentBlocks == m_totalBlocks;
-        m_isDownloading = false;
-        if (complete) {
-            setStyle(m_window->m_step4TextLabel1, kGreen);
-            setStyle(m_window->m_step4TextLabel2, kGreen);
-            setStyle(m_window->m_step4TextLabel3, kGreen);
-            setStyle(m_window->m_messageLabel, kGreen);
-            m_window->m_messageLabel->setText(QStringLiteral("Download complete"));
-            m_window->m_fileStatusEdit->setText(QStringLiteral("Reading data is complete...Download complete"));
-            m_window->m_progressBar->setValue(100);
+    // A connection that never asked for anything (a port scan, a stranger)
+    // had no transfer to end: the image stays loaded for the device.
+    if (m_connectionAsked) {
+        if (m_isDownloading) {
+            const bool complete = m_sentBlocks == m_totalBlocks;
+            m_isDownloading = false;
+            if (complete) {
+                setColour({m_window->m_step4TextLabel1, m_window->m_step4TextLabel2, m_window->m_step4TextLabel3,
+                           m_window->m_messageLabel},
+                          Colour::Green);
+                m_window->m_messageLabel->setText(QStringLiteral("Download complete"));
+                m_window->m_fileStatusEdit->setText(QStringLiteral("Reading data is complete...Download complete"));
+                m_window->m_progressBar->setValue(100);
+            }
         }
+        m_requestText = QStringLiteral("end");
+        m_hasFile = false;
+        m_fileData.clear();
+        m_sendPos = nullptr;
     }
-    m_requestText = QStringLiteral("end");
-    m_hasFile = false;
-    m_fileData.clear();
-    m_sendPos = nullptr;
+    m_lengthSent = false;
     qDebug() << "Disconnected!";
 }
 
@@ -162,6 +181,7 @@ void TcpServer::sendFileSize()
 {
     m_socket->write(protocol::lengthHeader(m_fileData.size()));
     m_socket->flush();
+    m_lengthSent = true;
 }
 
 void TcpServer::sendFileBlock()
@@ -183,8 +203,8 @@ void TcpServer::sendFileBlock()
     }
     m_socket->write(block, kBlockSize);
     m_socket->flush();
-    // The pane shows only the latest block.
-    replacePaneText(m_window->m_serverOutputBrowser, hexView(block, kBlockSize));
+    m_sinceLastBlock.start();
+    m_window->showSentBlock(block, kBlockSize);
     // Stop at the end of the image rather than pointing past it.
     m_sendPos += available;
 }

@@ -10,6 +10,8 @@
 
 #include <limits>
 
+int TcpServer::watchPeriodMsec = 500;
+
 TcpServer::TcpServer(ServerInterface *window)
     : QObject(nullptr)
     , m_server(new QTcpServer)
@@ -29,6 +31,9 @@ TcpServer::TcpServer(ServerInterface *window)
     , m_requestText(QStringLiteral("start"))
     , m_lastSentBlocks(0)
 {
+    // A coarse timer may tick up to 5 % early; the watch measures anyway, but
+    // should not wait a whole extra period for it.
+    m_watchTimer->setTimerType(Qt::PreciseTimer);
     startListen();
     connect(m_server, &QTcpServer::newConnection, this, &TcpServer::newClientConnect);
     connect(this, SIGNAL(hintSig()), m_window, SLOT(slotHintMessage()));
@@ -51,8 +56,6 @@ TcpServer::HandlerScope::~HandlerScope()
             socket->deleteLater();
     }
     m_server->m_parkedSockets.clear();
-    if (m_server->m_retired)
-        m_server->deleteLater();
 }
 
 TcpServer::~TcpServer()
@@ -73,22 +76,39 @@ void TcpServer::startListen()
         qDebug().noquote() << m_server->errorString();
 }
 
+bool TcpServer::isListening() const
+{
+    return m_server->isListening();
+}
+
+bool TcpServer::transferRunning() const
+{
+    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState && (m_lengthSent || m_isDownloading);
+}
+
 void TcpServer::slotRecive(QByteArray buf)
 {
+    // A new image never continues a transfer that began with another: the
+    // protocol has no block numbers, so the device would write the new
+    // image's first block where it stands.
+    if (transferRunning()) {
+        endConnection();
+        m_window->markFlashInterrupted();
+    }
+    // Kept shared and never written to, so the image is in memory once.
     m_fileData = buf;
     m_totalBlocks = int(protocol::blockCount(m_fileData.size()));
     // An empty image has no blocks and so no finite step; no block is ever sent for it.
     m_percentStep = m_totalBlocks > 0 ? 100.0 / m_totalBlocks : std::numeric_limits<double>::infinity();
     m_percent = m_percentStep;
-    // The send position points into these bytes, so they must not be shared.
-    m_sendPos = m_fileData.data();
+    m_sendPos = m_fileData.constData();
     m_hasFile = true;
-    m_watchTimer->start(kWatchPeriodMsec);
+    m_watchTimer->start(watchPeriodMsec);
 }
 
 void TcpServer::slotJudgeDisconnect()
 {
-    if (m_requestText != QLatin1String("ok"))
+    if (m_requestText != QLatin1String(protocol::kBlockRequest))
         return;
     if (!m_hasFile)
         return;
@@ -100,23 +120,16 @@ void TcpServer::slotJudgeDisconnect()
         m_lastSentBlocks = m_sentBlocks;
         return;
     }
-    // No block has gone out for a whole watch period: the transfer has stalled.
-    // Mark it ended before the box opens, so ticks during the box stay idle.
+    // A stall is a whole period without a block, measured: a tick may come early.
+    if (m_sinceLastBlock.elapsed() < watchPeriodMsec)
+        return;
+    // Marked ended before the box opens, so ticks during the box stay idle.
     m_requestText = QStringLiteral("end");
     m_lastSentBlocks = 0;
-    QPointer<QTcpSocket> stalled = m_socket;
-    {
-        HandlerScope scope(this);
-        m_window->showInterruptionHint();
-        if (m_retired)
-            return;
-        // A connection that replaced the stalled one while the box was open is
-        // not ours to end: the stalled one's end was handled when it went.
-        if (stalled && stalled == m_socket) {
-            stalled->disconnect(this);
-            clientDisconnected();
-        }
-    }
+    // Closed, so that the device neither is served during the box nor waits
+    // for its own time-out after it.
+    endConnection();
+    m_window->showInterruptionHint();
     m_lastSentBlocks = m_sentBlocks;
 }
 
@@ -131,17 +144,12 @@ void TcpServer::dropConnection(QTcpSocket *socket)
         socket->deleteLater();
 }
 
-void TcpServer::retire()
+void TcpServer::endConnection()
 {
-    m_retired = true;
-    m_server->disconnect(this);
-    m_server->close();
-    m_watchTimer->stop();
     if (m_socket)
         dropConnection(m_socket);
     m_socket = nullptr;
-    disconnect(m_window, nullptr, this, nullptr);
-    disconnect(this, nullptr, m_window, nullptr);
-    if (m_openHandlers == 0)
-        deleteLater();
+    // Ended by us, so never complete, however many blocks went out.
+    m_isDownloading = false;
+    clientDisconnected();
 }

@@ -4,6 +4,7 @@
 #include "server/protocol.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -24,7 +25,9 @@ class TcpServer : public QObject
 public:
     static constexpr quint16 kPort = protocol::kPort;
     static constexpr int kBlockSize = protocol::kBlockSize;
-    static constexpr int kWatchPeriodMsec = 500;
+    // How long the device may take to ask for the next block before the
+    // transfer counts as stalled. Tests shorten it.
+    static int watchPeriodMsec;
     // What one connection may cost, whatever a client sends: one read takes at
     // most this many bytes, a request is echoed with at most this many
     // characters, and a client that asks without reading is not answered
@@ -38,9 +41,10 @@ public:
     ~TcpServer() override;
 
     void startListen();
-    // Stops serving for good (listener, watch, connection, the window's
-    // signals) and frees this object once nothing of it is on the stack.
-    void retire();
+    bool isListening() const;
+    // A device has asked for the length of the image held now and has not
+    // yet closed its connection: a new image or a newcomer would corrupt it.
+    bool transferRunning() const;
 
     // Connection handling and the download protocol.
     void newClientConnect();
@@ -64,7 +68,9 @@ public:
     bool m_hasFile;
     int m_blockIndex;
     int m_sentBlocks;
-    char *m_sendPos;
+    // Points into the image, which is shared with nobody who writes to it;
+    // nothing is written through it.
+    const char *m_sendPos;
     ServerInterface *m_window;
     double m_percentStep;
     double m_percent;
@@ -87,10 +93,19 @@ private:
         TcpServer *m_server;
     };
     void dropConnection(QTcpSocket *socket);
+    // Ends the current connection's transfer from the server's side: the
+    // connection is closed, so the device starts over and is never served
+    // from another image or position.
+    void endConnection();
+    void restartTransfer();
     bool answersPending() const;
     int m_openHandlers = 0;
     QList<QPointer<QTcpSocket>> m_parkedSockets;
-    bool m_retired = false;
+    // What the current connection has done: sent a request at all, and asked
+    // for the length (from then on its transfer runs).
+    bool m_connectionAsked = false;
+    bool m_lengthSent = false;
+    QElapsedTimer m_sinceLastBlock;
 };
 
 #endif // TCPSERVER_H

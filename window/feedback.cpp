@@ -1,5 +1,9 @@
 #include "window/serverinterface.h"
 
+#include "adapter/networkadapters.h"
+#include "window/colours.h"
+#include "window/hexview.h"
+#include "window/messages.h"
 #include "window/storedtextpane.h"
 
 #include <QCoreApplication>
@@ -10,20 +14,24 @@
 #include <QTextBrowser>
 #include <QTextDocument>
 
-namespace {
+int ServerInterface::clientInputLimit = 8 * 1024 * 1024;
 
 void showInformation(QWidget *parent, const QString &text)
 {
     QMessageBox::information(parent, QStringLiteral("TcpServer"), text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
-} // namespace
-
 void ServerInterface::appendClientInput(const QString &text)
 {
-    if (m_clientInputBrowser->document()->characterCount() + text.size() > kMaxClientInputChars)
+    if (m_clientInputBrowser->document()->characterCount() + text.size() > clientInputLimit)
         return;
     appendToPane(m_clientInputBrowser, text);
+}
+
+void ServerInterface::showSentBlock(const char *block, int length)
+{
+    // The pane shows only the latest block.
+    replacePaneText(m_serverOutputBrowser, hexView(block, length));
 }
 
 void ServerInterface::delayMsec(int msec)
@@ -40,25 +48,30 @@ void ServerInterface::showStartupHint()
         return;
     m_hintLabel1->setText(QStringLiteral(
         "If failed to get the local connection IP address, please enter the computer update adapter interface,"));
-    m_hintLabel2->setText(
-        QStringLiteral("and modify the local connection IP address to 192.168.0.92 .Restart TcpServer."));
-    m_hintLabel1->setStyleSheet(QStringLiteral("color:red;"));
-    m_hintLabel2->setStyleSheet(QStringLiteral("color:red;"));
-    m_noIpLabel->setStyleSheet(QStringLiteral("color:red;"));
-    m_noIpHintLabel->setStyleSheet(QStringLiteral("color:red;"));
+    m_hintLabel2->setText(QStringLiteral("and modify the local connection IP address to ") + kServerAddress +
+                          QStringLiteral(" .Restart TcpServer."));
+    setColour({m_hintLabel1, m_hintLabel2, m_noIpLabel, m_noIpHintLabel}, Colour::Red);
 }
 
 void ServerInterface::slotHintMessage()
 {
-    m_step2TextLabel1->setStyleSheet(QStringLiteral("color:red;"));
-    m_step2TextLabel2->setStyleSheet(QStringLiteral("color:red;"));
+    setColour({m_step2TextLabel1, m_step2TextLabel2}, Colour::Red);
+    // One box at a time: a device that asks again and again while it is open
+    // is refused all the same, without piling boxes on boxes.
+    if (m_refusalBoxOpen)
+        return;
+    m_refusalBoxOpen = true;
     showInformation(this, QStringLiteral("Didn't click 'Download' button to download the data."));
+    m_refusalBoxOpen = false;
+}
+
+void ServerInterface::markFlashInterrupted()
+{
+    setColour({m_step4TextLabel1, m_step4TextLabel2, m_step4TextLabel3}, Colour::Red);
 }
 
 void ServerInterface::showInterruptionHint()
 {
-    m_step4TextLabel1->setStyleSheet(QStringLiteral("color:red;"));
-    m_step4TextLabel2->setStyleSheet(QStringLiteral("color:red;"));
-    m_step4TextLabel3->setStyleSheet(QStringLiteral("color:red;"));
+    markFlashInterrupted();
     showInformation(this, QStringLiteral("Network interruption, please restart TcpServer."));
 }

@@ -1,5 +1,6 @@
 #include "window/serverinterface.h"
 
+#include "window/colours.h"
 #include "window/storedtextpane.h"
 
 #include <QFont>
@@ -9,12 +10,20 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTextBrowser>
 
 void ServerInterface::buildLayout()
 {
+    // The content scrolls only where the screen is too small to show it whole
+    // (see initialGeometry()); elsewhere the scroll areas are invisible. The
+    // steps panel scrolls on its own, so that the buttons stay in view.
     QWidget *central = new QWidget;
-    setCentralWidget(central);
+    m_contentArea = new QScrollArea;
+    m_contentArea->setFrameShape(QFrame::NoFrame);
+    m_contentArea->setWidgetResizable(true);
+    m_contentArea->setWidget(central);
+    setCentralWidget(m_contentArea);
     QGridLayout *centralGrid = new QGridLayout;
     central->setLayout(centralGrid);
 
@@ -62,8 +71,7 @@ void ServerInterface::buildLayout()
     m_filePathEdit->setFocusPolicy(Qt::NoFocus);
 
     m_serverIpLabel->setText(getServerIp());
-    m_serverIpLabel->setStyleSheet(judgeServerIp() ? QStringLiteral("color:green;")
-                                                   : QStringLiteral("color:red;"));
+    setColour(m_serverIpLabel, judgeServerIp() ? Colour::Green : Colour::Red);
 
     m_downloadButton->setText(QStringLiteral("Download"));
     m_modifyIpButton->setText(QStringLiteral("ModifyIP"));
@@ -98,7 +106,10 @@ void ServerInterface::buildLayout()
     clientInputCaption->setText(QStringLiteral("ClientInput"));
 
     stepsGrid->addWidget(stepsCaption, 0, 0);
-    stepsGrid->addWidget(stepsPanel, 1, 0);
+    m_stepsArea = new QScrollArea;
+    m_stepsArea->setFrameShape(QFrame::NoFrame);
+    m_stepsArea->setWidgetResizable(true);
+    stepsGrid->addWidget(m_stepsArea, 1, 0);
     stepsGrid->setRowStretch(0, 1);
     stepsGrid->setRowStretch(1, 20);
     stepsPanel->setContentsMargins(0, 0, 0, 0);
@@ -124,8 +135,7 @@ void ServerInterface::buildLayout()
     m_step4TextLabel1 = new QLabel(QStringLiteral("After selecting the 'Update System', press the OK button to"));
     m_step4TextLabel2 = new QLabel(QStringLiteral("upgrade. When the upgrade complete, you will recive a reminder"));
     m_step4TextLabel3 = new QLabel(QStringLiteral("interface."));
-    for (QLabel *caption : {m_step1Label, m_step2Label, m_step3Label, m_step4Label})
-        caption->setStyleSheet(QStringLiteral("color:blue;"));
+    setColour({m_step1Label, m_step2Label, m_step3Label, m_step4Label}, Colour::Blue);
     QLabel *const rows[] = {
         m_step1Label,       m_noIpLabel,        m_noIpHintLabel,   m_haveIpLabel,     m_haveIpHintLabel1,
         m_haveIpHintLabel2, m_step2Label,       m_step2TextLabel1, m_step2TextLabel2, m_step3Label,
@@ -135,6 +145,7 @@ void ServerInterface::buildLayout()
     int row = 0;
     for (QLabel *label : rows)
         panelGrid->addWidget(label, row++, 0);
+    m_stepsArea->setWidget(stepsPanel);
 
     centralGrid->addWidget(transferBox, 0, 0);
     centralGrid->addWidget(stepsBox, 0, 1);
@@ -148,13 +159,24 @@ void ServerInterface::buildLayout()
     centralGrid->setColumnStretch(0, 1);
     centralGrid->setColumnStretch(1, 1);
 
+    // Weight 65 on Qt 5's scale of 0 to 99 (between demi-bold 63 and bold 75)
+    // is demi-bold on Qt 6's scale of 1 to 1000.
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     const QFont captionFont(QStringLiteral("Time"), 8, 65, false);
+#else
+    const QFont captionFont(QStringLiteral("Time"), 8, QFont::DemiBold, false);
+#endif
     for (QWidget *widget : std::initializer_list<QWidget *>{
              fileStatusCaption, filePathCaption, clientIpCaption, serverIpCaption, serverOutputCaption,
              clientInputCaption, stepsCaption, m_downloadButton, m_modifyIpButton}) {
         widget->setFont(captionFont);
-        widget->setStyleSheet(QStringLiteral("color:blue;"));
+        setColour(widget, Colour::Blue);
     }
+    // The fixed sizes hold wherever the texts fit in them; a larger font
+    // (display scaling, another platform's fonts) makes them larger rather
+    // than clip "Download" to "Downloa".
+    for (QWidget *widget : std::initializer_list<QWidget *>{m_downloadButton, m_modifyIpButton, m_progressBar})
+        widget->setFixedSize(widget->size().expandedTo(widget->sizeHint()));
 
     // The file path, the two text panes and their captions are written to but
     // never shown: they live under a holder that is never made visible. The hint

@@ -1,15 +1,24 @@
 #include "window/serverinterface.h"
+#include "ui_serverinterface.h"
 
 #include "adapter/networkadapters.h"
 #include "server/tcpserver.h"
+#include "window/colours.h"
 #include "window/framepacer.h"
-#include "window/serverinterfaceform.h"
+#include "window/messages.h"
 #include "window/windowgeometry.h"
 
 #include <QApplication>
-#include <QDesktopWidget>
+#include <QCloseEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QWindow>
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#include <QDesktopWidget>
+#endif
 
 ServerInterface::ServerInterface(QWidget *parent)
     : ServerInterface(NetworkAdapters::system(), parent)
@@ -33,8 +42,8 @@ ServerInterface::ServerInterface(NetworkAdapters *adapters, QWidget *parent)
     ui->setupUi(this);
     m_adapterFound = false;
     setWindowTitle(QStringLiteral("Tcp Server"));
-    setGeometry(mainWindowGeometry(QApplication::desktop()->size()));
     buildLayout();
+    setGeometry(initialGeometry());
     new FramePacer(this);
     connect(m_downloadButton, SIGNAL(clicked()), this, SLOT(slotOpenFile()));
     connect(m_modifyIpButton, SIGNAL(clicked()), this, SLOT(slotModify()));
@@ -51,34 +60,90 @@ ServerInterface::~ServerInterface()
     delete m_offscreenWidgets;
 }
 
+QRect ServerInterface::initialGeometry()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    const QSize desktop = QApplication::desktop()->size();
+#else
+    const QSize desktop = QGuiApplication::primaryScreen()->virtualSize();
+#endif
+    const QRect wanted = mainWindowGeometry(desktop);
+    QScreen *screen = QGuiApplication::screenAt(wanted.topLeft());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    // The size at which nothing scrolls: the content's whole minimum.
+    for (QScrollArea *area : {m_stepsArea, m_contentArea})
+        area->setMinimumSize(area->widget()->minimumSizeHint());
+    const QSize natural = minimumSizeHint();
+    for (QScrollArea *area : {m_stepsArea, m_contentArea})
+        area->setMinimumSize(0, 0);
+    // Where the platform knows the frame before the window shows (Windows),
+    // it is made room for.
+    winId();
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    return fitWindow(wanted, natural, frame, screen->availableGeometry());
+}
+
 void ServerInterface::startServer()
 {
     if (m_adapterFound) {
         if (judgeServerIp()) {
-            m_haveIpLabel->setStyleSheet(QStringLiteral("color:green;"));
-            m_haveIpHintLabel1->setStyleSheet(QStringLiteral("color:green;"));
-            m_haveIpHintLabel2->setStyleSheet(QStringLiteral("color:green;"));
+            setColour({m_haveIpLabel, m_haveIpHintLabel1, m_haveIpHintLabel2}, Colour::Green);
             createServer();
         } else {
             // A listed adapter with the wrong address: no server until ModifyIP.
-            m_haveIpLabel->setStyleSheet(QStringLiteral("color:red;"));
+            setColour(m_haveIpLabel, Colour::Red);
+            return;
         }
-        return;
+    } else {
+        createServer();
     }
-    createServer();
-}
-
-void ServerInterface::retireServer()
-{
-    if (!m_tcpServer)
-        return;
-    disconnect(this, SIGNAL(sendDataSig(QByteArray)), m_tcpServer, SLOT(slotRecive(QByteArray)));
-    m_tcpServer->retire();
-    m_tcpServer = nullptr;
+    if (!m_tcpServer->isListening())
+        tellPortInUse();
 }
 
 void ServerInterface::createServer()
 {
     m_tcpServer = new TcpServer(this);
     connect(this, SIGNAL(sendDataSig(QByteArray)), m_tcpServer, SLOT(slotRecive(QByteArray)));
+}
+
+bool ServerInterface::ensureListening()
+{
+    if (!m_tcpServer)
+        createServer();
+    else if (!m_tcpServer->isListening())
+        m_tcpServer->startListen();
+    if (m_tcpServer->isListening())
+        return true;
+    tellPortInUse();
+    return false;
+}
+
+void ServerInterface::tellPortInUse()
+{
+    m_messageLabel->setText(QStringLiteral("Port 10013 is in use by another program."));
+    setColour(m_messageLabel, Colour::Red);
+    // After the current event: at start-up the window is not shown yet.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            showInformation(this, QStringLiteral("Port 10013 is in use by another program, so the device cannot "
+                                                 "reach TcpServer. Close that program (it may be another "
+                                                 "TcpServer), then press Download."));
+        },
+        Qt::QueuedConnection);
+}
+
+void ServerInterface::closeEvent(QCloseEvent *event)
+{
+    if (m_tcpServer && m_tcpServer->transferRunning() &&
+        QMessageBox::question(this, QStringLiteral("TcpServer"),
+                              QStringLiteral("A device is being flashed. If TcpServer closes now, the device is "
+                                             "left half-written.\nClose TcpServer anyway?"),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }

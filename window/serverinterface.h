@@ -5,10 +5,12 @@
 #include <QMainWindow>
 #include <QString>
 
+class QCloseEvent;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QTextBrowser;
 class NetworkAdapters;
 class TcpServer;
@@ -28,7 +30,8 @@ class ServerInterface : public QMainWindow
 public:
     // The ClientInput pane keeps at most this many characters: more than the
     // echo of the largest image's requests, but bounded whatever arrives.
-    static constexpr int kMaxClientInputChars = 8 * 1024 * 1024;
+    // Tests lower it.
+    static int clientInputLimit;
 
     explicit ServerInterface(QWidget *parent = nullptr);
     // Tests hand in their own adapter list; the program uses the system's.
@@ -45,6 +48,10 @@ public:
     void delayMsec(int msec);
     void showStartupHint();
     void showInterruptionHint();
+
+    // What the transfer server shows beyond the widgets it writes itself.
+    void markFlashInterrupted();
+    void showSentBlock(const char *block, int length);
 
 signals:
     void sendDataSig(QByteArray buf);
@@ -90,12 +97,24 @@ public:
     QLabel *m_step4TextLabel3 = nullptr;
     QString m_adapterNames[100];
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void createServer();
-    void retireServer();
+    // Makes sure a server listens on port 10013, creating one or trying the
+    // port again; tells the operator when the port is taken.
+    bool ensureListening();
+    void tellPortInUse();
+    QRect initialGeometry();
     // Widgets the transfer writes to but which never appear on screen.
     QWidget *m_offscreenWidgets = nullptr;
+    // Holds the window's content, so that a screen too small for it scrolls it
+    // rather than pushing the window off screen.
+    QScrollArea *m_contentArea = nullptr;
+    QScrollArea *m_stepsArea = nullptr;
     NetworkAdapters *m_adapters;
+    bool m_refusalBoxOpen = false;
 };
 
 #endif // SERVERINTERFACE_H

@@ -139,6 +139,9 @@ DeviceStatus Device::run()
         return fail(QStringLiteral("the length header announces a negative length (%1)").arg(length));
     if (!nothingUnasked(QStringLiteral("the length header")))
         return DeviceFailed;
+    if (length == 0)
+        return fail(QStringLiteral("TcpServer has no image loaded (it announced a length of 0): check that the "
+                                   "image file is in place and press Download"));
     m_out << "image length " << length << " bytes, " << protocol::blockCount(length) << " blocks" << endLine;
 
     if (m_options.disconnectAfterHeader) {
@@ -159,7 +162,8 @@ DeviceStatus Device::run()
     if (!nothingUnasked(QStringLiteral("the last block")))
         return DeviceFailed;
     closeConnection();
-    summarize(seconds);
+    if (!summarize(seconds))
+        return DeviceFailed;
 
     if (!m_options.outputPath.isEmpty()) {
         QFile file(m_options.outputPath);
@@ -291,7 +295,7 @@ void Device::closeConnection()
         m_socket->waitForDisconnected(m_options.timeoutMs);
 }
 
-void Device::summarize(double seconds)
+bool Device::summarize(double seconds)
 {
     const double mib = m_image.size() / (1024.0 * 1024.0);
     m_out << "received " << m_image.size() << " bytes in " << m_blocks << " blocks, " << QString::number(seconds, 'f', 3)
@@ -301,12 +305,15 @@ void Device::summarize(double seconds)
           << endLine;
     if (!m_options.timingsPath.isEmpty()) {
         QFile file(m_options.timingsPath);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-            QTextStream timings(&file);
-            for (qint64 ns : qAsConst(m_turnaroundNs))
-                timings << QString::number(ns / 1000.0, 'f', 3) << '\n';
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+            fail(QStringLiteral("cannot write %1").arg(m_options.timingsPath));
+            return false;
         }
+        QTextStream timings(&file);
+        for (qint64 ns : qAsConst(m_turnaroundNs))
+            timings << QString::number(ns / 1000.0, 'f', 3) << '\n';
     }
+    return true;
 }
 
 DeviceStatus Device::verify()

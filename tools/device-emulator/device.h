@@ -51,7 +51,7 @@ private:
     void pause();
     void closeConnection();
     DeviceStatus verify();
-    void summarize(double seconds);
+    bool summarize(double seconds);
     DeviceStatus fail(const QString &message);
 
     DeviceOptions m_options;

@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -36,12 +37,39 @@ bool parseMsec(const QCommandLineParser &parser, const QString &name, int *value
     return true;
 }
 
+bool writable(const QString &path)
+{
+    const QFileInfo file(path);
+    if (file.exists())
+        return file.isFile() && file.isWritable();
+    const QFileInfo folder(file.absolutePath());
+    return folder.isDir() && folder.isWritable();
+}
+
+bool filesUsable(const DeviceOptions &options, QTextStream &err)
+{
+    if (!options.expectPath.isEmpty() && !QFileInfo(options.expectPath).isReadable()) {
+        err << "error: cannot read " << options.expectPath << " (--expect)\n";
+        return false;
+    }
+    const QList<QPair<QString, QString>> outputs = {{options.outputPath, QStringLiteral("--output")},
+                                                    {options.timingsPath, QStringLiteral("--timings")}};
+    for (const auto &output : outputs) {
+        if (!output.first.isEmpty() && !writable(output.first)) {
+            err << "error: cannot write " << output.first << " (" << output.second << ")\n";
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("device-emulator"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TCPSERVER_VERSION));
     QTextStream out(stdout);
     QTextStream err(stderr);
 
@@ -49,8 +77,10 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Behaves as the monitoring device: connects to TcpServer, asks for the image length and "
                        "fetches the image block by block.\nExit status: 0 the whole image arrived (and matched), "
-                       "1 failed, 2 bad usage, 3 stopped early as asked by a fault option."));
-    parser.addHelpOption();
+                       "1 failed (also when the tool has no image loaded), 2 bad usage or unusable files, 3 stopped "
+                       "early as asked by a fault option."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("host"), QStringLiteral("Server address (default 127.0.0.1)."), QStringLiteral("address"),
          QStringLiteral("127.0.0.1")},
@@ -85,7 +115,14 @@ int main(int argc, char *argv[])
          QStringLiteral("Ask before an image is loaded: succeed only if \"updata\" gets no answer within --timeout.")},
         {QStringLiteral("quiet"), QStringLiteral("Print only the summary.")},
     });
-    parser.process(application);
+    if (!parser.parse(application.arguments())) {
+        err << "error: " << parser.errorText() << " (see --help)\n";
+        return DeviceUsage;
+    }
+    if (parser.isSet(help))
+        parser.showHelp(0);
+    if (parser.isSet(version))
+        parser.showVersion();
     if (!parser.positionalArguments().isEmpty()) {
         err << "error: unexpected argument " << parser.positionalArguments().first() << "\n";
         return DeviceUsage;
@@ -120,6 +157,10 @@ int main(int argc, char *argv[])
     options.disconnectAfterHeader = parser.isSet(QStringLiteral("disconnect-after-header"));
     options.expectRefusal = parser.isSet(QStringLiteral("expect-refusal"));
     options.quiet = parser.isSet(QStringLiteral("quiet"));
+
+    // A flash uses up the loaded image: a mistyped file name must not cost it.
+    if (!filesUsable(options, err))
+        return DeviceUsage;
 
     Device device(options, out, err);
     const DeviceStatus status = device.run();

@@ -1,0 +1,77 @@
+#include "window/application.h"
+
+#include "window/messages.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QStandardPaths>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QtMessageHandler g_handlerBeforeStart = nullptr;
+
+void startupMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtFatalMsg) {
+        if (g_handlerBeforeStart)
+            g_handlerBeforeStart(type, context, message);
+        else
+            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+        return;
+    }
+    // Qt ends the process here when it finds no display for the window.
+    if (message.contains(QLatin1String("platform plugin")))
+        std::fprintf(stderr, "TcpServer: there is no display to show its window on. Start it in a desktop session "
+                             "(or with QT_QPA_PLATFORM=offscreen to run it without a visible window).\n");
+    else
+        std::fprintf(stderr, "TcpServer cannot start: %s\n", qPrintable(message.section(QLatin1Char('\n'), 0, 0)));
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+} // namespace
+
+void prepareApplication()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
+    // 125 % and 150 % are scaled as such, not rounded to 100 % or 200 %.
+#if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+#endif
+    g_handlerBeforeStart = qInstallMessageHandler(startupMessage);
+}
+
+void applicationStarted()
+{
+    qInstallMessageHandler(g_handlerBeforeStart);
+}
+
+SingleInstance::SingleInstance()
+    : SingleInstance(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
+                     QStringLiteral("/TcpServer.lock"))
+{
+}
+
+SingleInstance::SingleInstance(const QString &lockPath)
+    : m_lock(lockPath)
+{
+    // Only a lock whose process has ended is stale, however long it is held.
+    m_lock.setStaleLockTime(0);
+}
+
+bool SingleInstance::claim()
+{
+    // A lock that cannot be made at all (no runtime folder) does not stop the
+    // operator: the port check still tells of a second server.
+    if (m_lock.tryLock(0) || m_lock.error() != QLockFile::LockFailedError)
+        return true;
+    showInformation(nullptr, QStringLiteral("TcpServer is already running. Use the TcpServer window that is "
+                                            "already open, or close it before starting TcpServer again."));
+    return false;
+}
