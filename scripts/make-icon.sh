@@ -1,8 +1,9 @@
 #!/bin/sh
-# Renders app/icons/tcpserver.svg into app/icons/tcpserver.ico: twelve images,
-# the sizes Windows picks from for its views and display scales. Needs
-# rsvg-convert (Debian: librsvg2-bin) and python3. Run it after changing the
-# artwork and commit both files.
+# Renders app/icons/tcpserver.svg into app/icons/tcpserver.ico (twelve images,
+# the sizes Windows picks from for its views and display scales) and into the
+# PNG sizes of the freedesktop icon theme (app/icons/hicolor/, also the
+# window's icon). Needs rsvg-convert (Debian: librsvg2-bin) and python3. Run it
+# after changing the artwork and commit what it writes.
 set -eu
 cd "$(dirname "$0")/../app/icons"
 sizes="16 20 24 30 32 36 40 48 60 64 96 256"
@@ -25,3 +26,7 @@ for size, data in zip(sizes, images):
 open("tcpserver.ico", "wb").write(out + b"".join(images))
 PYTHON
 echo "app/icons/tcpserver.ico: $(echo $sizes | wc -w) images"
+for size in 16 24 32 48 64 128 256; do
+    mkdir -p "hicolor/${size}x${size}/apps"
+    rsvg-convert --width "$size" --height "$size" tcpserver.svg -o "hicolor/${size}x${size}/apps/tcpserver.png"
+done

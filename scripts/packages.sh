@@ -25,7 +25,11 @@ ensure_packages() {
     fi
 }
 
-# What building the program needs, and what it runs (ip sets the adapter's address).
-BUILD_PACKAGES="cmake ninja-build g++ qtbase5-dev iproute2 fonts-dejavu-core"
-# What the tests add: namespaces (unshare, nsenter) for tests against real adapters.
-TEST_PACKAGES="$BUILD_PACKAGES util-linux"
+# What building the program needs (libmnl for the address helper), and what it
+# runs (ip sets the adapter's address where the helper is not installed).
+BUILD_PACKAGES="cmake ninja-build g++ qtbase5-dev libmnl-dev iproute2 fonts-dejavu-core"
+# What the tests add: Qt 6; namespaces and users (unshare, setpriv) and file
+# capabilities (setcap) for tests against real adapters; the package test's
+# tools (dpkg-shlibdeps, file, lintian) and a display of its own (Xvfb,
+# xdotool).
+TEST_PACKAGES="$BUILD_PACKAGES qt6-base-dev util-linux libcap2-bin dpkg-dev file lintian xvfb xdotool"

@@ -1,24 +1,13 @@
 #!/bin/sh
-# Runs a test in a private network namespace (only a loopback of its own) where
-# this machine lets us make one, so that tests neither see nor disturb the
-# machine's own adapters and ports. Elsewhere it runs on the machine's loopback,
-# unless the test needs adapters of its own (--require-netns): then it is
-# skipped (exit 77, which CTest reports as a skip).
-# TCPSERVER_OUTER_NETNS names the namespace left behind, so that a test can
-# tell that it really runs in one of its own before it touches any interface.
-# TCPSERVER_NO_NETNS=1 behaves as a machine that cannot make namespaces.
-require=no
-if [ "${1:-}" = "--require-netns" ]; then
-    require=yes
-    shift
-fi
+# Runs a test in a network namespace of its own (only a loopback) where the
+# machine lets us make one, so that tests neither see nor disturb the machine's
+# adapters and ports; elsewhere on the machine's loopback, or, for a test that
+# makes adapters (--require-netns), not at all (status 77: skipped).
+# TCPSERVER_OUTER_NETNS names the namespace left behind; TCPSERVER_NO_NETNS=1
+# plays a machine that cannot make namespaces.
+[ "${1:-}" = --require-netns ] && require=yes && shift
 if [ "${TCPSERVER_NO_NETNS:-0}" != 1 ] && unshare --net true 2>/dev/null; then
-    TCPSERVER_OUTER_NETNS=$(readlink /proc/self/ns/net)
-    export TCPSERVER_OUTER_NETNS
-    exec unshare --net sh -c 'ip link set lo up && exec "$@"' sh "$@"
+    TCPSERVER_OUTER_NETNS=$(readlink /proc/self/ns/net) exec unshare --net sh -c 'ip link set lo up && exec "$@"' sh "$@"
 fi
-if [ "$require" = yes ]; then
-    echo "SKIP: cannot make a private network namespace here (unshare --net needs root); this test makes network interfaces and runs only in one of its own"
-    exit 77
-fi
+[ "${require:-}" = yes ] && echo "SKIP: this test makes network interfaces, only in a namespace of its own (unshare --net needs root)" && exit 77
 exec "$@"

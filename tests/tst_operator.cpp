@@ -1,8 +1,20 @@
-// What the operator's buttons, the window's start-up and its closing do, and
-// that none of it corrupts or silently loses a flash.
+// What the operator does and sees: the start, Download with every kind of
+// image file, ModifyIP, closing the window, a second TcpServer; and that none
+// of it corrupts or silently loses a flash.
 #include "support/session.h"
 
+#include "image/imagefile.h"
+#include "window/application.h"
+#include "window/serverinterface.h"
+
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/resource.h>
 
 class OperatorTest : public QObject
 {
@@ -11,6 +23,9 @@ class OperatorTest : public QObject
 private slots:
     void actions_data();
     void actions();
+    void imageHeldOnceAndNoAbortWhenMemoryRunsOut();
+    void oneInstancePerSession();
+    void noDisplayIsOneClearLine();
 };
 
 void OperatorTest::actions_data()
@@ -68,11 +83,18 @@ void OperatorTest::actions_data()
         << QStringList{"message=Download complete"};
     QTest::newRow("closing the window during a flash asks; No keeps it")
         << flashing + "answer no; close window; A ok 1"
-        << QStringList{"window=open", "titles=TcpServer (No)"};
+        << QStringList{"window=open"};
     QTest::newRow("closing the window during a flash asks; Yes closes")
         << flashing + "answer yes; close window" << QStringList{"window=closed"};
     QTest::newRow("closing the window with no flash running asks nothing")
         << "image 100; download; A connect; close window" << QStringList{"window=closed", "boxes="};
+    const QString device = "; download; A connect; A updata len";
+    const QStringList loaded{"status=Reading data is complete......", "step2=green"};
+    QTest::newRow("Download reads the file whole and hands it over") << "image 2500" + device + "; A ok 0; A ok 1; A ok 2" << loaded;
+    QTest::newRow("an empty file is an empty image, told as such") << "image 0" + device << loaded;
+    for (const QString kind : {"none", "dir", "fifo", "huge"}) // missing, a folder, a pipe, too large to tell
+        QTest::newRow(qPrintable("Download of an unusable file (" + kind + ") hands over nothing"))
+            << "image 100; download; image " + kind + device << QStringList{"status=Failed to read data.", "step2=red"};
     QTest::newRow("port 10013 taken: the operator is told")
         << "port taken; start"
         << QStringList{"message=Port 10013 is in use by another program.", "message.colour=red", "boxes=" + portBox};
@@ -88,8 +110,67 @@ void OperatorTest::actions()
 {
     QFETCH(QString, script);
     QFETCH(QStringList, checks);
+    Session().verify(script, checks);
+}
+
+void OperatorTest::imageHeldOnceAndNoAbortWhenMemoryRunsOut()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer reserves more address space than any limit set here");
+#endif
+    const qint64 mib = 1024 * 1024, image = 192 * mib;
     Session session;
-    session.verify(script, checks);
+    session.run("image 0");
+    // Room for the image once, not twice.
+    QFile statm("/proc/self/statm");
+    QVERIFY(statm.open(QIODevice::ReadOnly) && QFile::resize(imageFilePath(), image));
+    rlimit before{}, limit{};
+    getrlimit(RLIMIT_AS, &before);
+    limit = {rlim_t(statm.readAll().split(' ').first().toLongLong() * 4096 + image + 96 * mib), before.rlim_max};
+    QVERIFY(setrlimit(RLIMIT_AS, &limit) == 0);
+    QTest::mouseClick(session.window->m_downloadButton, Qt::LeftButton);
+    const QString status = session.window->m_fileStatusEdit->text();
+    Device device;
+    device.send("updata");
+    const QByteArray header = device.take(4);
+    QVERIFY(QFile::resize(imageFilePath(), 2 * image)); // more than is left: fails, says so, goes on
+    QTest::mouseClick(session.window->m_downloadButton, Qt::LeftButton);
+    const QString statusTooLarge = session.window->m_fileStatusEdit->text();
+    setrlimit(RLIMIT_AS, &before);
+    QCOMPARE(status + header.toHex(), QStringLiteral("Reading data is complete......0000000c"));
+    QCOMPARE(statusTooLarge, QStringLiteral("Failed to read data."));
+}
+
+void OperatorTest::oneInstancePerSession()
+{
+    QTemporaryDir runtime;
+    QProcess first;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", runtime.path());
+    first.setProcessEnvironment(environment);
+    first.start(TCPSERVER_PROGRAM, QStringList());
+    const QString lock = runtime.filePath("TcpServer.lock");
+    QVERIFY(waitFor([&] { return QFileInfo(lock).size() > 0; }, 10000));
+    Session session; // closes the box
+    QVERIFY(!SingleInstance(lock).claim());
+    QCOMPARE(session.show("boxes"), QStringLiteral("TcpServer is already running. Use the TcpServer window that is "
+                                                   "already open, or close it before starting TcpServer again."));
+    first.kill(); // one that crashed stands in nobody's way
+    QVERIFY(first.waitForFinished(5000) && SingleInstance(lock).claim());
+}
+
+void OperatorTest::noDisplayIsOneClearLine()
+{
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    program.setProcessEnvironment(environment);
+    program.start(TCPSERVER_PROGRAM, QStringList());
+    QVERIFY(program.waitForFinished(10000) && program.exitStatus() == QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    QCOMPARE(program.readAllStandardError(), QByteArray("TcpServer: there is no display to show its window on. Start it "
+        "in a desktop session (or with QT_QPA_PLATFORM=offscreen to run it without a visible window).\n"));
 }
 
 QTEST_MAIN(OperatorTest)

@@ -4,7 +4,9 @@
 
 #include <QDir>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QStandardPaths>
+#include <QStringList>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,14 +14,14 @@
 namespace {
 
 QtMessageHandler g_handlerBeforeStart = nullptr;
+// What Qt says while it starts is shown once it has started, so that a start
+// that fails says one thing only.
+QStringList g_startupLines;
 
 void startupMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type != QtFatalMsg) {
-        if (g_handlerBeforeStart)
-            g_handlerBeforeStart(type, context, message);
-        else
-            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+        g_startupLines << qFormatLogMessage(type, context, message);
         return;
     }
     // Qt ends the process here when it finds no display for the window.
@@ -50,6 +52,14 @@ void prepareApplication()
 void applicationStarted()
 {
     qInstallMessageHandler(g_handlerBeforeStart);
+    for (const QString &line : qAsConst(g_startupLines))
+        std::fprintf(stderr, "%s\n", qPrintable(line));
+    g_startupLines.clear();
+    // The program's own copies of the icon theme's sizes (app/icons/).
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/hicolor/%1x%1/apps/tcpserver.png").arg(size));
+    QGuiApplication::setWindowIcon(icon);
 }
 
 SingleInstance::SingleInstance()

@@ -1,8 +1,6 @@
 #ifndef SESSION_H
 #define SESSION_H
 
-#include "adapter/networkadapters.h"
-
 #include <QMap>
 #include <QObject>
 #include <QStringList>
@@ -14,103 +12,59 @@
 #include <memory>
 
 class ServerInterface;
-
-// The adapter list the window sees, and what an address change does to it.
-class FakeAdapters : public NetworkAdapters
-{
-public:
-    QList<NetworkAdapter> adapters;
-    QStringList changes; // "adapter address mask" of each change asked for
-    std::function<void()> onChange;
-
-    QList<NetworkAdapter> list() override { return adapters; }
-    void setStaticAddress(const QString &adapter, const QString &address, const QString &mask, int) override
-    {
-        changes << QStringList{adapter, address, mask}.join(QLatin1Char(' '));
-        if (onChange)
-            onChange();
-    }
-};
-
-// Closes each box the program opens, remembering its text; answers questions
-// with `answer`. While `hold` is set a box stays open and `whileOpen` runs in
-// its event loop; it ends by clearing `hold`.
-class Boxes : public QObject
-{
-public:
-    Boxes();
-    QStringList texts;
-    QStringList titles;
-    bool hold = false;
-    bool answerYes = false;
-    std::function<void()> whileOpen;
-
-private:
-    void poll();
-    QTimer m_timer;
-    QObjectList m_seen;
-};
+class NetworkAdapters;
+struct FakeAdapters;
 
 // A device (or a stranger) on the wire, played in the test's own event loop:
 // every wait lets the server run, and every wait is bounded.
-class Device
+struct Device
 {
-public:
-    Device(const QString &host = QStringLiteral("127.0.0.1"));
+    explicit Device(const QString &host = QStringLiteral("127.0.0.1"));
     void send(const QByteArray &request);
-    // Exactly `count` bytes, or what came before the time ran out.
-    QByteArray take(int count);
+    QByteArray take(int count); // exactly count bytes, or what came in time
     bool closedByServer();
     QTcpSocket socket;
 };
 
-// Bytes that differ from block to block and position to position.
-QByteArray pattern(int length, int seed);
-// The test's own image file (each test executable has a folder of its own).
-void writeImage(const QByteArray &bytes);
-// The colour a widget's text shows in: "green", "red", "blue" or "black".
-QString colourOf(QWidget *widget);
-// Runs a program to its end (10 s at most); its exit status, or -1.
+QByteArray pattern(int length, int seed); // bytes that differ block to block
+QByteArray lengthHeaderOf(int length);    // 32 bits little-endian
+void writeImage(const QByteArray &bytes, QString path = {}); // by default where the window reads it
+bool portListening();                     // found without connecting
 int runProgram(const QString &program, const QStringList &arguments, QString *output = nullptr);
-// Whether anything listens on port 10013, found without connecting.
-bool portListening();
-// The debug lines the program has written since the start.
-QStringList &debugLines();
+QStringList &debugLines();                // since the session began
+bool waitFor(const std::function<bool()> &done, int ms = 5000); // runs the event loop meanwhile
 
-// A window and the devices that meet it, driven by a script whose steps read
-// as what the operator and the devices do (see session.cpp).
-class Session
+// A window, the operator's hands and the devices that meet it, driven by a
+// script whose steps read as what they do (the steps: see session.cpp).
+class Session : public QObject
 {
 public:
     Session();
-    ~Session();
+    ~Session() override;
     // Runs the steps separated by ";"; fails the test at the first step that
     // does not go as written.
     void run(const QString &script);
-    // What the window shows: "message", "message.colour", "status", "bar",
-    // "serverip", "clientip", "step2" ... (see session.cpp).
-    QString show(const QString &what);
-    // Runs `script`, then compares each "what=value" of `checks`.
+    // Runs the script, then compares each "what=value" with what the window
+    // shows (see show()), waiting a while for it.
     void verify(const QString &script, const QStringList &checks);
+    QString show(const QString &what);
 
-    FakeAdapters adapters;
     std::unique_ptr<ServerInterface> window;
-    Boxes boxes;
 
 private:
     void step(const QString &words);
-    void runUntilRelease();
-    QStringList m_steps;
-    int m_next = 0;
+    void closeBoxes();
+    std::unique_ptr<FakeAdapters> m_fake;
+    NetworkAdapters *m_adapters;
+    QTimer m_boxTimer;
+    QStringList m_boxes, m_steps, m_asked, m_links;
+    QObjectList m_seenBoxes;
+    bool m_holdBox = false, m_answerYes = false, m_held = false;
+    int m_next = 0, m_seed = 0;
     QMap<QString, std::shared_ptr<Device>> m_devices;
     QMap<QString, QByteArray> m_told;
-    QStringList m_asked;
-    QStringList m_links;
     QByteArray m_file, m_loaded;
-    bool m_held = false;
-    int m_seed = 0;
     std::unique_ptr<QTcpServer> m_portHolder;
-    NetworkAdapters *m_adapters = nullptr;
 };
 
 #endif // SESSION_H
