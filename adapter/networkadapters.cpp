@@ -8,6 +8,12 @@
 #include <QProcess>
 #include <QStringList>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <shellapi.h>
+#include <string>
+#endif
+
 NetworkAdapters::~NetworkAdapters() = default;
 
 QList<CommandLine> netshAddressCommands(const QString &adapter, const QString &address, const QString &mask)
@@ -51,12 +57,78 @@ QList<CommandLine> addressCommands(const QString &adapter, const QString &addres
 #endif
 }
 
+#ifdef Q_OS_WIN
+namespace {
+
+// The argument as Windows' C runtime reads it back from a command line.
+QString windowsCommandLineArgument(const QString &argument)
+{
+    if (!argument.isEmpty() && !argument.contains(QLatin1Char(' ')) && !argument.contains(QLatin1Char('\t')) &&
+        !argument.contains(QLatin1Char('"')))
+        return argument;
+    // Quoted; backslashes are literal except before a quote, where they are doubled.
+    QString quoted = QStringLiteral("\"");
+    int backslashes = 0;
+    for (const QChar c : argument) {
+        if (c == QLatin1Char('\\')) {
+            ++backslashes;
+            continue;
+        }
+        quoted += QString(c == QLatin1Char('"') ? 2 * backslashes + 1 : backslashes, QLatin1Char('\\')) + c;
+        backslashes = 0;
+    }
+    return quoted + QString(2 * backslashes, QLatin1Char('\\')) + QLatin1Char('"');
+}
+
+bool processElevated()
+{
+    HANDLE token = nullptr;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool known = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                       GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    if (token)
+        CloseHandle(token);
+    return known && elevation.TokenIsElevated;
+}
+
+// Changing an address needs an administrator: Windows asks the operator
+// (the UAC prompt) for this command alone. A refused prompt runs nothing.
+void runElevated(const CommandLine &command, const QDeadlineTimer &deadline)
+{
+    QStringList arguments;
+    for (const QString &argument : command.arguments)
+        arguments << windowsCommandLineArgument(argument);
+    const std::wstring program = command.program.toStdWString(), parameters = arguments.join(' ').toStdWString();
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"runas";
+    info.lpFile = program.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_HIDE;
+    if (!ShellExecuteExW(&info) || !info.hProcess)
+        return;
+    if (WaitForSingleObject(info.hProcess, DWORD(qMax<qint64>(0, deadline.remainingTime()))) != WAIT_OBJECT_0)
+        TerminateProcess(info.hProcess, 1);
+    CloseHandle(info.hProcess);
+}
+
+} // namespace
+#endif
+
 void runCommands(const QList<CommandLine> &commands, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     for (const CommandLine &command : commands) {
         if (deadline.hasExpired())
             return;
+#ifdef Q_OS_WIN
+        if (!processElevated()) {
+            runElevated(command, deadline);
+            continue;
+        }
+#endif
         QProcess process;
         process.start(command.program, command.arguments, QIODevice::ReadWrite);
         if (!process.waitForStarted(int(deadline.remainingTime())))
@@ -119,10 +191,10 @@ public:
     {
         QList<NetworkAdapter> adapters;
         const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-        for (const QNetworkInterface &interface : interfaces) {
+        for (const QNetworkInterface &networkInterface : interfaces) {
             NetworkAdapter adapter;
-            adapter.name = adapterDisplayName(interface.humanReadableName());
-            const QList<QNetworkAddressEntry> entries = interface.addressEntries();
+            adapter.name = adapterDisplayName(networkInterface.humanReadableName());
+            const QList<QNetworkAddressEntry> entries = networkInterface.addressEntries();
             for (const QNetworkAddressEntry &entry : entries)
                 adapter.addresses.append(entry.ip());
             adapters.append(adapter);

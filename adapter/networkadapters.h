@@ -56,6 +56,7 @@ QList<CommandLine> addressCommands(const QString &adapter, const QString &addres
 
 // Runs the commands one after the other, all of them within timeoutMs in total.
 // A command still running at the deadline is killed. Results are not looked at.
+// On Windows, a program that is not elevated has each command run elevated.
 void runCommands(const QList<CommandLine> &commands, int timeoutMs);
 
 // Number of leading one bits of a dotted-decimal mask ("255.255.255.0" gives 24).

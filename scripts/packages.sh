@@ -31,5 +31,6 @@ BUILD_PACKAGES="cmake ninja-build g++ qtbase5-dev libmnl-dev iproute2 fonts-deja
 # What the tests add: Qt 6; namespaces and users (unshare, setpriv) and file
 # capabilities (setcap) for tests against real adapters; the package test's
 # tools (dpkg-shlibdeps, file, lintian) and a display of its own (Xvfb,
-# xdotool).
-TEST_PACKAGES="$BUILD_PACKAGES qt6-base-dev util-linux libcap2-bin dpkg-dev file lintian xvfb xdotool"
+# xdotool); the Windows build (mingw-w64) and Wine to run it.
+TEST_PACKAGES="$BUILD_PACKAGES qt6-base-dev util-linux libcap2-bin dpkg-dev file lintian xvfb xdotool unzip
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine64"

@@ -18,7 +18,9 @@
 #include <QTextBrowser>
 
 #include <functional>
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
 
 // The adapter list the window sees, and what an address change does to it.
 struct FakeAdapters : NetworkAdapters
@@ -282,8 +284,10 @@ void Session::step(const QString &words)
         QFile::remove(path);
         if (arg == "dir")
             QDir().mkpath(path);
+#ifdef Q_OS_UNIX
         else if (arg == "fifo")
             QVERIFY(mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+#endif
         else if (arg == "huge") // sparse, one byte more than a flash can carry
             QVERIFY(QFile(path).open(QIODevice::WriteOnly) && QFile::resize(path, maxImageBytes() + 1));
         else if (arg != "none")
