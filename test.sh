@@ -18,4 +18,5 @@ run_suite() {
 }
 run_suite build-tests -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTCPSERVER_QT=5
 run_suite build-qt6-sanitize -DCMAKE_BUILD_TYPE=Debug -DTCPSERVER_QT=6 -DTCPSERVER_SANITIZE=ON
+scripts/test-ratio.sh
 echo "All tests passed: Qt 5 as built, Qt 6 under the sanitizers."

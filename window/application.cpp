@@ -81,6 +81,13 @@ bool SingleInstance::claim()
     // operator: the port check still tells of a second server.
     if (m_lock.tryLock(0) || m_lock.error() != QLockFile::LockFailedError)
         return true;
+    // A lock that names this very process was left by an earlier one that had
+    // the same process id (ids are reused, after a crash or a restart).
+    qint64 holder = 0;
+    QString host, application;
+    if (m_lock.getLockInfo(&holder, &host, &application) && holder == QCoreApplication::applicationPid() &&
+        m_lock.removeStaleLockFile() && m_lock.tryLock(0))
+        return true;
     showInformation(nullptr, QStringLiteral("TcpServer is already running. Use the TcpServer window that is "
                                             "already open, or close it before starting TcpServer again."));
     return false;

@@ -49,6 +49,8 @@ ServerInterface::ServerInterface(NetworkAdapters *adapters, QWidget *parent)
     connect(m_modifyIpButton, SIGNAL(clicked()), this, SLOT(slotModify()));
     startServer();
     showStartupHint();
+    // The first thing a technician does, on the keyboard too.
+    m_downloadButton->setFocus();
 }
 
 ServerInterface::~ServerInterface()
