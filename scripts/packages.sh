@@ -32,5 +32,5 @@ BUILD_PACKAGES="cmake ninja-build g++ qtbase5-dev libmnl-dev iproute2 fonts-deja
 # capabilities (setcap) for tests against real adapters; the package test's
 # tools (dpkg-shlibdeps, file, lintian) and a display of its own (Xvfb,
 # xdotool); the Windows build (mingw-w64) and Wine to run it.
-TEST_PACKAGES="$BUILD_PACKAGES qt6-base-dev util-linux libcap2-bin dpkg-dev file lintian xvfb xdotool unzip
+TEST_PACKAGES="$BUILD_PACKAGES qt6-base-dev util-linux procps libcap2-bin dpkg-dev file lintian xvfb xdotool unzip xz-utils
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine64"
