@@ -47,7 +47,7 @@ void ServerInterface::slotOpenFile()
         setColour({m_step2TextLabel1, m_step2TextLabel2}, Colour::Red);
     }
 
-    m_serverOutputBrowser->insertPlainText(hexView(image.constData(), int(qMin<qint64>(image.size(), 334))));
+    m_serverOutputBrowser->insertPlainText(hexView(image.constData(), int(image.size())));
     emit sendDataSig(image);
 
     m_fileStatusEdit->setCursorPosition(1);

@@ -2,7 +2,6 @@
 
 #include "window/messages.h"
 
-#include <QDir>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QStandardPaths>
