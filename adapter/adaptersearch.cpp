@@ -1,21 +1,23 @@
-#include "window/serverinterface.h"
+#include "adapter/adaptersearch.h"
 
+#include "adapter/adapternames.h"
 #include "adapter/networkadapters.h"
 
 #include <QAbstractSocket>
 
-namespace {
-const int kListedAdapterSlots = 20;
-} // namespace
-
-QString ServerInterface::getServerIp()
+AdapterSearch::AdapterSearch(NetworkAdapters *adapters)
+    : m_adapters(adapters)
 {
-    // Every interface, every listed name and every address entry is visited:
-    // the last match wins, both for the name and for the address.
+    for (int slot = 0; slot < WIRED_ADAPTER_NAME_COUNT; ++slot)
+        m_adapterNames[slot] = QString::fromUtf8(kWiredAdapterNames[slot]);
+}
+
+QString AdapterSearch::getServerIp()
+{
     QString serverIp;
     const QList<NetworkAdapter> adapters = m_adapters->list();
     for (const NetworkAdapter &adapter : adapters) {
-        for (int slot = 0; slot < kListedAdapterSlots; ++slot) {
+        for (int slot = 0; slot < WIRED_ADAPTER_NAME_COUNT; ++slot) {
             if (adapter.name != m_adapterNames[slot])
                 continue;
             m_adapterName = m_adapterNames[slot];
@@ -29,7 +31,7 @@ QString ServerInterface::getServerIp()
     return serverIp;
 }
 
-bool ServerInterface::judgeServerIp()
+bool AdapterSearch::judgeServerIp()
 {
     return getServerIp() == kServerAddress;
 }

@@ -39,10 +39,29 @@ QList<CommandLine> iprouteAddressCommands(const QString &adapter, const QString 
     };
 }
 
+#ifdef Q_OS_WIN
+namespace {
+
+// The system folder's own netsh, by its full path: run by bare name, the
+// program's folder and the current folder would come first.
+QString systemNetsh()
+{
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return QStringLiteral("C:\\Windows\\System32\\netsh.exe");
+    return QString::fromWCharArray(folder, int(length)) + QStringLiteral("\\netsh.exe");
+}
+
+} // namespace
+#endif
+
 QList<CommandLine> addressCommands(const QString &adapter, const QString &address, const QString &mask)
 {
 #ifdef Q_OS_WIN
-    return netshAddressCommands(adapter, address, mask);
+    QList<CommandLine> commands = netshAddressCommands(adapter, address, mask);
+    commands.first().program = systemNetsh();
+    return commands;
 #else
     // Process arguments are encoded with the locale's codec; pass the name's
     // own bytes whatever that codec is.
@@ -93,8 +112,10 @@ bool processElevated()
 }
 
 // Changing an address needs an administrator: Windows asks the operator
-// (the UAC prompt) for this command alone. A refused prompt runs nothing.
-void runElevated(const CommandLine &command, const QDeadlineTimer &deadline)
+// (the UAC prompt) for this command alone. A refused prompt runs nothing. The
+// time the operator takes to answer does not count: the bound starts when the
+// command does.
+void runElevated(const CommandLine &command, int timeoutMs)
 {
     QStringList arguments;
     for (const QString &argument : command.arguments)
@@ -109,7 +130,7 @@ void runElevated(const CommandLine &command, const QDeadlineTimer &deadline)
     info.nShow = SW_HIDE;
     if (!ShellExecuteExW(&info) || !info.hProcess)
         return;
-    if (WaitForSingleObject(info.hProcess, DWORD(qMax<qint64>(0, deadline.remainingTime()))) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(info.hProcess, DWORD(qMax(0, timeoutMs))) != WAIT_OBJECT_0)
         TerminateProcess(info.hProcess, 1);
     CloseHandle(info.hProcess);
 }
@@ -119,20 +140,24 @@ void runElevated(const CommandLine &command, const QDeadlineTimer &deadline)
 
 void runCommands(const QList<CommandLine> &commands, int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    for (const CommandLine &command : commands) {
-        if (deadline.hasExpired())
-            return;
 #ifdef Q_OS_WIN
-        if (!processElevated()) {
-            runElevated(command, deadline);
-            continue;
-        }
+    if (!processElevated()) {
+        for (const CommandLine &command : commands)
+            runElevated(command, timeoutMs);
+        return;
+    }
 #endif
+    // The bound runs from the start of the first command.
+    QDeadlineTimer deadline(QDeadlineTimer::Forever);
+    for (const CommandLine &command : commands) {
+        if (!deadline.isForever() && deadline.hasExpired())
+            return;
         QProcess process;
         process.start(command.program, command.arguments, QIODevice::ReadWrite);
-        if (!process.waitForStarted(int(deadline.remainingTime())))
+        if (!process.waitForStarted(deadline.isForever() ? timeoutMs : int(deadline.remainingTime())))
             continue;
+        if (deadline.isForever())
+            deadline.setRemainingTime(timeoutMs);
         process.closeWriteChannel();
         if (!process.waitForFinished(int(deadline.remainingTime()))) {
             process.kill();

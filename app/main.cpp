@@ -1,17 +1,73 @@
+// TcpServer: the window with which a technician re-flashes the device.
+#include "adapter/networkadapters.h"
+#include "app/commandline.h"
+#include "app/singleinstance.h"
 #include "window/application.h"
+#include "window/messages.h"
 #include "window/serverinterface.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
+
+namespace {
+
+void describe(QCommandLineParser *parser)
+{
+    parser->setApplicationDescription(QStringLiteral(
+        "Re-flashes a networked monitoring device: serves the image abset/boor/true/file.bin below the program's "
+        "folder on TCP port 10013 to the device, which looks for this PC at 192.168.0.92.\n"
+        "Qt's own options (-platform NAME, -style NAME, -reverse, ...) apply as well."));
+    parser->addHelpOption();
+    parser->addVersionOption();
+    addRecordOptions(parser);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationName(QStringLiteral("TcpServer"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TCPSERVER_VERSION));
+    // Usage and version are answered on the terminal, without a window (or a display).
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--help" || argument == "-h" || argument == "--version" || argument == "-v") {
+            QCoreApplication terminal(argc, argv);
+            QCommandLineParser parser;
+            describe(&parser);
+            parser.process(terminal);
+            return 0;
+        }
+    }
+
     prepareApplication();
     QApplication application(argc, argv);
     applicationStarted();
+    QCommandLineParser parser;
+    describe(&parser);
+    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
+        const QString error = parser.errorText().isEmpty()
+                                  ? QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first())
+                                  : parser.errorText();
+        std::fprintf(stderr, "TcpServer: %s (see --help)\n", qPrintable(error));
+        return 2;
+    }
+
     SingleInstance instance;
-    if (!instance.claim())
+    if (!instance.claim()) {
+        showInformation(nullptr, instance.holder() == QLatin1String("tcpserver-station")
+                                     ? QStringLiteral("tcpserver-station is already serving the device in this "
+                                                      "session. Stop it (Ctrl+C where it runs) before starting "
+                                                      "TcpServer.")
+                                     : QStringLiteral("TcpServer is already running. Use the TcpServer window that "
+                                                      "is already open, or close it before starting TcpServer again."));
         return 1;
-    ServerInterface window;
+    }
+    ServerInterface::Options options;
+    options.logPath = recordPath(parser);
+    ServerInterface window(options, NetworkAdapters::system());
     window.show();
     return application.exec();
 }

@@ -1,8 +1,9 @@
 #include "image/imagefile.h"
 
+#include "image/regularfile.h"
+
 #include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
 
 #include <limits>
 #include <new>
@@ -12,43 +13,53 @@ qint64 maxImageBytes()
     return qint64(std::numeric_limits<int>::max()) - qint64(sizeof(QByteArrayData)) - 1;
 }
 
-bool readWholeImage(QIODevice &device, QByteArray *image)
+bool readWholeImage(QIODevice &device, QByteArray *image, QString *failure)
 {
     image->clear();
     const qint64 size = device.size();
-    if (size < 0 || size > maxImageBytes())
+    if (size < 0) {
+        *failure = QStringLiteral("its size is unknown");
         return false;
+    }
+    if (size > maxImageBytes()) {
+        *failure = QStringLiteral("it is larger than a flash can carry (2 GiB)");
+        return false;
+    }
     QByteArray bytes;
     try {
         bytes.resize(int(size));
     } catch (const std::bad_alloc &) {
+        *failure = QStringLiteral("there is not enough memory to hold it");
         return false;
     }
     qint64 done = 0;
     while (done < size) {
         const qint64 got = device.read(bytes.data() + done, size - done);
-        if (got <= 0)
+        if (got < 0) {
+            *failure = QStringLiteral("it cannot be read (%1)").arg(device.errorString());
             return false;
+        }
+        if (got == 0) {
+            *failure = QStringLiteral("it changed while it was read");
+            return false;
+        }
         done += got;
     }
     // A file that goes on beyond its size changed while it was read.
     char more;
-    if (device.read(&more, 1) != 0)
+    if (device.read(&more, 1) != 0) {
+        *failure = QStringLiteral("it changed while it was read");
         return false;
+    }
     *image = bytes;
     return true;
 }
 
-bool readImageFile(const QString &path, QByteArray *image)
+bool readImageFile(const QString &path, QByteArray *image, QString *failure)
 {
     image->clear();
-    // Only a regular file: a pipe or device would block or never end.
-    if (!QFileInfo(path).isFile())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    return readWholeImage(file, image);
+    QFile file;
+    return openRegularFile(path, &file, failure) && readWholeImage(file, image, failure);
 }
 
 QString imageFilePath()

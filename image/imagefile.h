@@ -13,15 +13,16 @@ qint64 maxImageBytes();
 
 // Reads a whole image from an open device whose size is known. Succeeds only
 // when exactly that many bytes come back and no more follow; a device too large
-// to be sent is refused before anything is read.
-bool readWholeImage(QIODevice &device, QByteArray *image);
+// to be sent is refused before anything is read. On failure *image is empty
+// and *failure says why in a few words.
+bool readWholeImage(QIODevice &device, QByteArray *image, QString *failure);
 
-// Reads the image file at path: a regular file, read whole. Anything less
-// (missing, not a regular file, unreadable, too large, short) fails and leaves
-// *image empty.
-bool readImageFile(const QString &path, QByteArray *image);
+// Reads the image file at path: a regular file, not reached through a link,
+// read whole. Anything less (missing, a link, not a regular file, unreadable,
+// too large, short, changed meanwhile) fails and leaves *image empty.
+bool readImageFile(const QString &path, QByteArray *image, QString *failure);
 
-// Where the program finds its image: below its own directory.
+// Where the programs find their image: below their own folder.
 QString imageFilePath();
 
 #endif // IMAGEFILE_H

@@ -1,25 +1,32 @@
 // What the operator does and sees (start, Download, ModifyIP, closing, a second
-// TcpServer), none of it corrupting or losing a flash; the window on any screen
-// (this runs at 125 %); real adapters; on Windows (Wine), what netsh is given.
+// TcpServer), none of it corrupting or losing a flash; which image went out
+// and how each flash ended, in the status bar and the flash record; the window
+// on any screen (this runs at 125 %); real adapters and the address helper; on
+// Windows (Wine), what netsh is given.
 #include "support/session.h"
 
 #include "adapter/networkadapters.h"
+#include "app/singleinstance.h"
 #include "image/imagefile.h"
-#include "window/application.h"
+#include "image/sha256.h"
 #include "window/serverinterface.h"
 #include "window/windowgeometry.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QFileInfo>
 #include <QFontInfo>
+#include <QGuiApplication>
+#include <QLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextBrowser>
 #ifdef Q_OS_LINUX
 #include <sys/resource.h>
 #else
@@ -32,7 +39,8 @@ class OperatorTest : public QObject
 
 private slots:
     void actions_data();
-    void actions() { runRow(); }
+    void actions() { runRow(Target::Window); }
+    void oneDigestInWindowRecordAndDevice();
     void imageHeldOnceAndNoAbortWhenMemoryRunsOut();
     void oneInstancePerSession();
     void netshCommandLine_data();
@@ -44,13 +52,13 @@ private slots:
     void modifyAsOrdinaryUser();
 };
 
-
 void OperatorTest::actions_data()
 {
     scriptColumns();
     const QString flashing = "image 5000; download; A connect; A updata len; A ok 0; ", complete = "message=Download complete (green)";
     const QString portBox = "boxes=Port 10013 is in use by another program, so the device cannot reach TcpServer. Close "
                             "that program (it may be another TcpServer), then press Download.";
+    const QString refusal = "Didn't click 'Download' button to download the data.", stall = "Network interruption, please restart TcpServer.";
     row("start without a listed adapter: the hint, and the server listens", "start",
         "hint=If failed to get the local connection IP address, please enter the computer update adapter interface,|and "
         "modify the local connection IP address to 192.168.0.92 .Restart TcpServer. (red) | noip=red | haveip=black | "
@@ -75,6 +83,27 @@ void OperatorTest::actions_data()
     row("Download during ModifyIP loads the image the listening server serves",
         "adapter Ethernet 10.0.0.1; change works+download; image 3000; modify; A connect; A updata len; A ok 0; A ok 1; "
         "A ok 2; A close", complete + " | boxes=");
+    row("a flash: the device shown, the progress, then complete",
+        "image 2500; download; A connect; A updata len; A ok 0; A ok 1; A ok 2; A ok -; A close",
+        complete + " | status=Reading data is complete...Download complete | bar=100 | step3=green | step4=green | "
+                   "clientip=127.0.0.1 | boxes= | clientinput=updata ok ok ok ok  | lastflash=Last flash: complete at TIME, "
+                   "device 127.0.0.1 (green)");
+    row("mid-flash the message alternates and the pane shows the latest block",
+        "image 3000; download; A connect; A updata len; A ok 0; A ok 1", "message=Downloading...... (black) | bar=66");
+    row("a device that leaves mid-flash: the last state stays, and the status bar says so", flashing + "A close",
+        "message=Downloading... (black) | bar=20 | boxes= | lastflash=Last flash: device closed early at TIME, device "
+        "127.0.0.1 (red)");
+    row("asking before Download: the box, the Step 2 lines red", "A connect; A updata refused; B connect; A closed; B updata refused",
+        "boxes=" + refusal + "|" + refusal + " | step2=red | lastflash= (black)");
+    row("one refusal box at a time; a newcomer meanwhile replaces the asker",
+        "A connect; hold; A updata refused; B connect; B updata refused; release; A closed", "boxes=" + refusal);
+    row("connections that come and go while a box is open are freed meanwhile",
+        "A connect; hold; A updata refused; churn 20000; release", "boxes=" + refusal + " | sockets=1");
+    row("a device that stops asking: closed, the box, the Step 4 lines red",
+        "watch 100; " + flashing + "stall; A closed; B connect; B updata refused",
+        "boxes=" + stall + "|" + refusal + " | step4=red | lastflash=Last flash: stalled at TIME, device 127.0.0.1 (red)");
+    row("a device that has the length and then says nothing is a stall too",
+        "watch 100; image 3000; download; A connect; A updata len; stall; A closed", "boxes=" + stall + " | step4=red");
     row("Download mid-transfer ends that flash; the device starts over",
         flashing + "image 3000; download; A closed; B connect; B updata len; B ok 0",
         "step4=red | status=Reading data is complete...... | step2=green");
@@ -82,20 +111,36 @@ void OperatorTest::actions_data()
         "image 2000; download; A connect; A updata len; A ok 0; A ok 1; download; A closed; B connect; B updata len; B ok 0; "
         "B ok 1; B close", complete);
     row("closing the window during a flash asks; No keeps it", flashing + "answer no; close window; A ok 1", "window=open");
-    row("closing the window during a flash asks; Yes closes", flashing + "answer yes; close window", "window=closed");
+    row("closing the window during a flash asks; Yes closes and ends the flash", "log; " + flashing + "answer yes; close window; A closed",
+        "window=closed | log:result=window closed mid-flash");
     row("closing the window with no flash running asks nothing", "image 100; download; A connect; close window",
         "window=closed | boxes=");
-    row("Download reads the file whole and hands it over", "image 2500; download; A connect; A updata len; A ok 0; A ok 1; "
-        "A ok 2", "status=Reading data is complete...... | step2=green");
+    row("Download reads the file whole, hands it over, and names it", "image 2500; download; A connect; A updata len; A ok 0",
+        "status=Reading data is complete...... | step2=green | image=file.bin · 2500 bytes · SHA-256 "
+        "927aa652b8b45524… (black)");
     row("an empty file is an empty image, told as such", "image 0; download; A connect; A updata len",
         "status=Reading data is complete...... | step2=green");
-    QStringList unusable{"none", "dir", "huge"}; // missing, a folder, too large to tell the device
+    const QMap<QString, QString> unusable{{"none", "there is no such file"}, {"dir", "it is not a regular file"},
+                                          {"huge", "it is larger than a flash can carry (2 GiB)"},
+                                          {"link", "it is a symbolic link, which is not followed"}
 #ifdef Q_OS_UNIX
-    unusable << "fifo"; // a pipe, which would block the window if it were opened
+                                          , {"fifo", "it is not a regular file"} // a pipe would block the window
 #endif
-    for (const QString &kind : unusable)
-        row(qPrintable("an unusable file (" + kind + ") is no image"), "image 100; download; image " + kind +
-            "; download; A connect; A updata len", "status=Failed to read data. | step2=red");
+    };
+    for (auto kind = unusable.begin(); kind != unusable.end(); ++kind)
+        row(qPrintable("an unusable file (" + kind.key() + ") is no image, and the bar says why"),
+            "image 100; download; image " + kind.key() + "; download; A connect; A updata len",
+            "status=Failed to read data. | step2=red | image=Failed to read data: " + kind.value() + " (IMAGE) (red)");
+    row("the (hidden) ClientInput pane stops at its limit", "cap 12; image 3000; download; A connect; A updata len; A ok 0; "
+        "A ok 1; A ok 2; A close", complete + " | clientinput=updata ok ");
+    row("the flash record: a row for each flash and each refusal",
+        "log; adapter Ethernet 192.168.0.92; image 2500; download; A connect; A updata len; A ok 0; A ok 1; A ok 2; A close; "
+        "B connect; B updata refused",
+        "log:result=complete|refused, no image | log:device=127.0.0.1|127.0.0.1 | log:image bytes=2500| | "
+        "log:blocks sent=3|0 | log:bytes sent=2500|0 | log:adapter=Ethernet|Ethernet | log:server address=127.0.0.1|127.0.0.1");
+    row("a record that cannot be written says so in red; the flash goes on",
+        "log dir; image 100; download; A connect; A updata len; A ok 0; A close",
+        complete + " | record=The flash record was not written: Is a directory (1 rows wait)");
     // On real adapters, in the test's own network namespace:
     const QString adapter = QString::fromUtf8("ip link add 以太网 type veth peer name peer0; ip link set 以太网 up; ip address "
                                               "add 10.20.30.40/24 dev 以太网; ip address add 10.20.31.1/24 dev 以太网; system");
@@ -103,12 +148,30 @@ void OperatorTest::actions_data()
     row("ModifyIP leaves a real adapter exactly 192.168.0.92/24, and a device flashes there",
         adapter + "; modify; image 3000; download; A connect 192.168.0.92; A updata len; A ok 0; A ok 1; A ok 2; A close",
         QString::fromUtf8("ipv4:以太网=192.168.0.92/24 | message=Download complete (green)"));
+    row("a connection to another of the PC's addresses is not the device: closed, nothing shown",
+        "ip address add 10.9.9.9/32 dev lo; image 100; download; S refused 10.9.9.9; A connect; A updata len; A ok 0; A close",
+        complete + " | clientip=127.0.0.1");
     row("port 10013 taken: the operator is told", "port taken; start",
         "message=Port 10013 is in use by another program. (red) | " + portBox);
     row("port 10013 still taken: Download loads nothing", "port taken; image 100; download refused",
         portBox + "|" + portBox.mid(6) + " | status=");
     row("port 10013 free again: Download listens and loads",
         "port taken; start; port free; image 100; download; A connect; A updata len; A ok 0; A close", complete + " | " + portBox);
+}
+
+// The digest the window shows, the one the record keeps and the one the
+// device emulator computes over what it received are one string.
+void OperatorTest::oneDigestInWindowRecordAndDevice()
+{
+    Session session;
+    session.run("log; image 70000; download; emulator 0 verified --expect IMAGE");
+    const QString digest = sha256Hex(pattern(70000, 1));
+    QTRY_COMPARE(session.show("digest"), "SHA-256 " + digest);
+    QTRY_COMPARE(session.show("log:image SHA-256"), digest);
+    QVERIFY(session.show("emulator").contains("sha256 received " + digest));
+    QAction *copy = session.window->findChild<QAction *>("copyDigestAction");
+    copy->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), digest);
 }
 
 void OperatorTest::imageHeldOnceAndNoAbortWhenMemoryRunsOut()
@@ -124,17 +187,19 @@ void OperatorTest::imageHeldOnceAndNoAbortWhenMemoryRunsOut()
     QVERIFY(statm.open(QIODevice::ReadOnly) && QFile::resize(imageFilePath(), image) && !getrlimit(RLIMIT_AS, &before));
     limit = {rlim_t(statm.readAll().split(' ').first().toLongLong() * 4096 + image + 96 * mib), before.rlim_max};
     QVERIFY(setrlimit(RLIMIT_AS, &limit) == 0);
-    QTest::mouseClick(session.window->m_downloadButton, Qt::LeftButton);
-    const QString status = session.window->m_fileStatusEdit->text();
-    Device device;
+    auto *download = session.window->findChild<QPushButton *>("downloadButton");
+    QTest::mouseClick(download, Qt::LeftButton);
+    const QString status = session.show("status");
+    Device device("127.0.0.1", protocol::kPort);
     device.socket.write("updata");
     const QByteArray header = device.take(4);
     QVERIFY(QFile::resize(imageFilePath(), 2 * image)); // more than is left: fails, says so, goes on
-    QTest::mouseClick(session.window->m_downloadButton, Qt::LeftButton);
-    const QString statusTooLarge = session.window->m_fileStatusEdit->text();
+    QTest::mouseClick(download, Qt::LeftButton);
+    const QString statusTooLarge = session.show("status") + ' ' + session.show("image");
     setrlimit(RLIMIT_AS, &before);
     QCOMPARE(status + header.toHex() + statusTooLarge,
-             QStringLiteral("Reading data is complete......0000000cFailed to read data."));
+             QStringLiteral("Reading data is complete......0000000cFailed to read data. Failed to read data: there is not "
+                            "enough memory to hold it (IMAGE) (red)"));
 #endif
 }
 
@@ -149,15 +214,19 @@ void OperatorTest::oneInstancePerSession()
     first.start(TCPSERVER_PROGRAM, QStringList());
     const QString lock = runtime.filePath("TcpServer.lock");
     QVERIFY(waitFor([&] { return QFileInfo(lock).size() > 0; }, 10000));
-    Session session; // closes the box
-    QVERIFY(!SingleInstance(lock).claim());
-    QCOMPARE(session.show("boxes"), QStringLiteral("TcpServer is already running. Use the TcpServer window that is "
-                                                   "already open, or close it before starting TcpServer again."));
+    SingleInstance second(lock);
+    QVERIFY(!second.claim());
+    QCOMPARE(second.holder(), QStringLiteral("TcpServer"));
+    QProcess station; // the station says so too, and serves nothing
+    station.start(STATION_PROGRAM, QStringList());
+    QVERIFY(station.waitForFinished(10000));
+    QCOMPARE(station.exitCode(), 1);
+    QVERIFY(station.readAllStandardError().contains("the TcpServer window already serves the device"));
     first.kill(); // one that crashed stands in nobody's way
     QVERIFY(first.waitForFinished(5000) && SingleInstance(lock).claim());
 }
 
-// A stand-in netsh.exe beside this test records what it was given, as
+// A stand-in netsh.exe in the system folder records what it was given, as
 // Windows' C runtime splits it: a name with blanks whole, whether this test
 // runs elevated or Windows elevates the command (tests/wine.sh runs both).
 void OperatorTest::netshCommandLine_data()
@@ -170,13 +239,13 @@ void OperatorTest::netshCommandLine_data()
 void OperatorTest::netshCommandLine()
 {
     QFETCH(QString, adapter);
-    const QString folder = QCoreApplication::applicationDirPath();
-    if (!QFileInfo::exists(folder + "/netsh.exe"))
-        QSKIP("Windows only, with the stand-in netsh.exe beside this test");
-    QFile::remove(folder + "/netsh-arguments.txt");
-    QFile(folder + "/netsh-done").open(QIODevice::WriteOnly); // the stand-in need not wait
+    const QString record = qEnvironmentVariable("TCPSERVER_NETSH_RECORD");
+    if (record.isEmpty())
+        QSKIP("Windows only, with the stand-in netsh.exe in the system folder");
+    QFile::remove(record + "/netsh-arguments.txt");
+    QFile(record + "/netsh-done").open(QIODevice::WriteOnly); // the stand-in need not wait
     runCommands(addressCommands(adapter, kServerAddress, kServerMask), 10000);
-    QFile arguments(folder + "/netsh-arguments.txt");
+    QFile arguments(record + "/netsh-arguments.txt");
     arguments.open(QIODevice::ReadOnly);
     QCOMPARE(QString::fromUtf8(arguments.readAll()).split('\n', Qt::SkipEmptyParts),
              QStringList({"interface", "ipv4", "set", "address", "name", "=", adapter, "source", "=", "static", "address",
@@ -207,6 +276,9 @@ void OperatorTest::geometry()
     QCOMPARE(fitWindow(mainWindowGeometry(desktop), natural, QMargins(8, 31, 8, 8), available), expected);
 }
 
+// Where the screen has room, the whole layout shows: no scroll bar, no line
+// cut; the buttons and the bar keep their sizes where their texts fit; only
+// the buttons take the keyboard focus.
 void OperatorTest::renderedWindowFitsAndCutsNoText()
 {
     Session session; // no listed adapter: the hint lines make it widest
@@ -214,19 +286,36 @@ void OperatorTest::renderedWindowFitsAndCutsNoText()
     ServerInterface &window = *session.window;
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(window.screen()->availableGeometry().contains(window.frameGeometry()));
-    QWidget *shown = qobject_cast<QScrollArea *>(window.centralWidget())->viewport();
-    for (QPushButton *button : {window.m_downloadButton, window.m_modifyIpButton})
-        QVERIFY(shown->rect().contains(QRect(button->mapTo(shown, QPoint()), button->size())) &&
-                button->width() >= button->sizeHint().width() && button->height() >= button->sizeHint().height());
+    // A scroll bar only where the window fills the screen that way, once laid out.
+    window.layout()->activate();
+    QCoreApplication::sendPostedEvents();
+    const QSize room = window.screen()->availableGeometry().size() - (window.frameGeometry().size() - window.size());
+    for (QScrollBar *bar : window.findChildren<QScrollBar *>())
+        QVERIFY2(!bar->isVisible() || (bar->orientation() == Qt::Horizontal ? window.width() == room.width()
+                                                                             : window.height() == room.height()),
+                 "a scroll bar although the screen has room");
+    auto *download = window.findChild<QPushButton *>("downloadButton");
+    auto *modify = window.findChild<QPushButton *>("modifyIpButton");
+    for (QPushButton *button : {download, modify}) // the text, its frame and a pixel either side
+        QCOMPARE(button->size(), QSize(qMax(70, button->fontMetrics().horizontalAdvance(button->text()) + 8), 40));
+    auto *bar = window.findChild<QProgressBar *>("progressBar");
+    QCOMPARE(bar->size(), QSize(350, qMax(15, bar->fontMetrics().tightBoundingRect("100%").height())));
     for (QLabel *label : window.findChildren<QLabel *>())
-        QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text() + " is cut"));
-    for (QWidget *hidden : std::initializer_list<QWidget *>{window.m_filePathEdit, window.m_serverOutputBrowser})
-        QVERIFY(!hidden->isVisible());
-    QVERIFY(QFontInfo(window.m_downloadButton->font()).bold()); // demi-bold captions on Qt 5's weight scale and Qt 6's
+        QVERIFY2(!label->isVisible() || label->width() >= label->sizeHint().width(), qPrintable(label->text() + " is cut"));
+    QVERIFY(QFontInfo(download->font()).bold()); // demi-bold captions on Qt 5's weight scale and Qt 6's
+    QStringList focus; // what Tab stops at, from Download round to it
+    QWidget *widget = download;
+    do {
+        if ((widget->focusPolicy() & Qt::TabFocus) && widget->isVisible())
+            focus << widget->objectName() + widget->metaObject()->className();
+        widget = widget->nextInFocusChain();
+    } while (widget != download && focus.size() < 100);
+    QCOMPARE(focus, QStringList({"downloadButtonQPushButton", "modifyIpButtonQPushButton"}));
 }
 
 // The helper as the package installs it (root:tcpserver, 0750, CAP_NET_ADMIN)
-// beside a window that an ordinary user starts, in the group or not.
+// beside a window that an ordinary user starts, in the group or not; and what
+// the helper refuses whoever asks.
 void OperatorTest::modifyAsOrdinaryUser_data()
 {
     QTest::addColumn<QString>("group");
@@ -254,10 +343,25 @@ void OperatorTest::modifyAsOrdinaryUser()
     QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), self));
     QCOMPARE(runProgram("sh", {"-c", "chmod 755 \"$0\" && install -m 750 -g 4242 \"$1\" \"$2\" && setcap cap_net_admin+ep \"$2\"",
                                folder.path(), ADDRESS_HELPER, helper}), 0);
-    QCOMPARE(runProgram("setpriv", {"--reuid=65534", "--regid=65534", "--groups=" + group, "--inh-caps=-all", "env",
-                                    "TCPSERVER_AS_USER=1", self, "modifyAsOrdinaryUser:" + QString(QTest::currentDataTag())}),
-             0);
+    // As a user would run it: a process without privileges of its own starts it.
+    auto asUser = [&](const QStringList &command) {
+        return runProgram("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--groups=" + group, "--inh-caps=-all",
+                                                 "env", "TCPSERVER_AS_USER=1"} + command);
+    };
+    QCOMPARE(asUser({self, "modifyAsOrdinaryUser:" + QString(QTest::currentDataTag())}), 0);
     QCOMPARE(session.show("ipv4:Ethernet"), address);
+    if (group != "4242") {
+        QCOMPARE(asUser({helper, "Ethernet"}), 126); // not even started
+        return;
+    }
+    // Only a wired adapter's name, of an interface that exists, as the kernel names it.
+    runProgram("ip", {"link", "set", "lo", "name", "Ethernet2"}); // a loopback under a wired name
+    const QList<QPair<QString, int>> refused{{"lo", 3}, {"peer0", 3}, {"Ethernet:1", 3}, {"Ethernet9", 3},
+                                             {"Ethernet5", 4}, {"Ethernet2", 5}, {"", 3}};
+    for (const auto &name : refused)
+        QVERIFY2(asUser({helper, name.first}) == name.second, qPrintable(name.first));
+    runProgram("ip", {"link", "set", "Ethernet2", "name", "lo"});
+    QCOMPARE(session.show("ipv4:lo"), QStringLiteral("127.0.0.1/8"));
 }
 
 QTEST_MAIN(OperatorTest)

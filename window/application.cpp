@@ -1,10 +1,7 @@
 #include "window/application.h"
 
-#include "window/messages.h"
-
 #include <QGuiApplication>
 #include <QIcon>
-#include <QStandardPaths>
 #include <QStringList>
 
 #include <cstdio>
@@ -59,35 +56,4 @@ void applicationStarted()
     for (int size : {16, 24, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/icons/hicolor/%1x%1/apps/tcpserver.png").arg(size));
     QGuiApplication::setWindowIcon(icon);
-}
-
-SingleInstance::SingleInstance()
-    : SingleInstance(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
-                     QStringLiteral("/TcpServer.lock"))
-{
-}
-
-SingleInstance::SingleInstance(const QString &lockPath)
-    : m_lock(lockPath)
-{
-    // Only a lock whose process has ended is stale, however long it is held.
-    m_lock.setStaleLockTime(0);
-}
-
-bool SingleInstance::claim()
-{
-    // A lock that cannot be made at all (no runtime folder) does not stop the
-    // operator: the port check still tells of a second server.
-    if (m_lock.tryLock(0) || m_lock.error() != QLockFile::LockFailedError)
-        return true;
-    // A lock that names this very process was left by an earlier one that had
-    // the same process id (ids are reused, after a crash or a restart).
-    qint64 holder = 0;
-    QString host, application;
-    if (m_lock.getLockInfo(&holder, &host, &application) && holder == QCoreApplication::applicationPid() &&
-        m_lock.removeStaleLockFile() && m_lock.tryLock(0))
-        return true;
-    showInformation(nullptr, QStringLiteral("TcpServer is already running. Use the TcpServer window that is "
-                                            "already open, or close it before starting TcpServer again."));
-    return false;
 }

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
 #include <QTextBrowser>
 
 void ServerInterface::buildLayout()
@@ -21,6 +22,8 @@ void ServerInterface::buildLayout()
     QWidget *central = new QWidget;
     m_contentArea = new QScrollArea;
     m_contentArea->setFrameShape(QFrame::NoFrame);
+    // Only the two buttons take the keyboard focus; the areas only scroll.
+    m_contentArea->setFocusPolicy(Qt::NoFocus);
     m_contentArea->setWidgetResizable(true);
     m_contentArea->setWidget(central);
     setCentralWidget(m_contentArea);
@@ -108,6 +111,7 @@ void ServerInterface::buildLayout()
     stepsGrid->addWidget(stepsCaption, 0, 0);
     m_stepsArea = new QScrollArea;
     m_stepsArea->setFrameShape(QFrame::NoFrame);
+    m_stepsArea->setFocusPolicy(Qt::NoFocus);
     m_stepsArea->setWidgetResizable(true);
     stepsGrid->addWidget(m_stepsArea, 1, 0);
     stepsGrid->setRowStretch(0, 1);
@@ -149,7 +153,7 @@ void ServerInterface::buildLayout()
 
     centralGrid->addWidget(transferBox, 0, 0);
     centralGrid->addWidget(stepsBox, 0, 1);
-    if (!m_adapterFound) {
+    if (!m_adapterSearch.adapterFound()) {
         centralGrid->addWidget(m_hintLabel1, 1, 0, 1, 2);
         centralGrid->addWidget(m_hintLabel2, 2, 0, 1, 2);
         centralGrid->setRowStretch(0, 15);
@@ -174,20 +178,44 @@ void ServerInterface::buildLayout()
     }
     // The fixed sizes hold wherever the texts fit in them; a larger font
     // (display scaling, another platform's fonts) makes them larger rather
-    // than clip "Download" to "Downloa".
-    for (QWidget *widget : std::initializer_list<QWidget *>{m_downloadButton, m_modifyIpButton, m_progressBar})
-        widget->setFixedSize(widget->size().expandedTo(widget->sizeHint()));
+    // than clip "Download" to "Downloa". What a text needs is measured (its
+    // width inside the frame, a pixel either side), not the style's preferred
+    // size: Fusion asks 80 pixels of any button.
+    for (QPushButton *button : {m_downloadButton, m_modifyIpButton}) {
+        const int frame = button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
+        const QSize text = button->fontMetrics().size(Qt::TextShowMnemonic, button->text());
+        button->setFixedSize(button->size().expandedTo(text + QSize(2 * frame + 2, 2 * frame + 2)));
+    }
+    const QRect percent = m_progressBar->fontMetrics().tightBoundingRect(QStringLiteral("100%"));
+    m_progressBar->setFixedSize(m_progressBar->size().expandedTo(percent.size()));
 
     // The file path, the two text panes and their captions are written to but
     // never shown: they live under a holder that is never made visible. The hint
     // labels have the same fate when the hint rows are not placed.
-    m_offscreenWidgets = new QWidget;
+    m_offscreenWidgets = new QWidget(this);
+    m_offscreenWidgets->hide();
     for (QWidget *widget : std::initializer_list<QWidget *>{filePathCaption, m_filePathEdit, serverOutputCaption,
                                                             clientInputCaption, m_serverOutputBrowser,
                                                             m_clientInputBrowser})
         widget->setParent(m_offscreenWidgets);
-    if (m_adapterFound) {
+    if (m_adapterSearch.adapterFound()) {
         m_hintLabel1->setParent(m_offscreenWidgets);
         m_hintLabel2->setParent(m_offscreenWidgets);
     }
+
+    // How tests and tools find the widgets.
+    const std::initializer_list<std::pair<QWidget *, const char *>> names = {
+        {m_fileStatusEdit, "fileStatusEdit"}, {m_filePathEdit, "filePathEdit"}, {m_clientIpLabel, "clientIpLabel"},
+        {m_serverIpLabel, "serverIpLabel"}, {m_messageLabel, "messageLabel"}, {m_hintLabel1, "hintLabel1"},
+        {m_hintLabel2, "hintLabel2"}, {m_serverOutputBrowser, "serverOutputBrowser"},
+        {m_clientInputBrowser, "clientInputBrowser"}, {m_downloadButton, "downloadButton"},
+        {m_modifyIpButton, "modifyIpButton"}, {m_progressBar, "progressBar"}, {m_step1Label, "step1Label"},
+        {m_noIpLabel, "noIpLabel"}, {m_haveIpLabel, "haveIpLabel"}, {m_noIpHintLabel, "noIpHintLabel"},
+        {m_haveIpHintLabel1, "haveIpHintLabel1"}, {m_haveIpHintLabel2, "haveIpHintLabel2"},
+        {m_step2Label, "step2Label"}, {m_step2TextLabel1, "step2TextLabel1"}, {m_step2TextLabel2, "step2TextLabel2"},
+        {m_step3Label, "step3Label"}, {m_step3TextLabel1, "step3TextLabel1"}, {m_step3TextLabel2, "step3TextLabel2"},
+        {m_step3TextLabel3, "step3TextLabel3"}, {m_step4Label, "step4Label"}, {m_step4TextLabel1, "step4TextLabel1"},
+        {m_step4TextLabel2, "step4TextLabel2"}, {m_step4TextLabel3, "step4TextLabel3"}};
+    for (const auto &name : names)
+        name.first->setObjectName(QLatin1String(name.second));
 }

@@ -2,53 +2,73 @@
 #include "ui_serverinterface.h"
 
 #include "adapter/networkadapters.h"
-#include "server/tcpserver.h"
+#include "image/flashimage.h"
+#include "image/imagefile.h"
+#include "server/flashlog.h"
 #include "window/colours.h"
+#include "window/flashstatus.h"
 #include "window/framepacer.h"
+#include "window/hexview.h"
 #include "window/messages.h"
+#include "window/storedtextpane.h"
 #include "window/windowgeometry.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
+#include <QDebug>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QTextBrowser>
+#include <QTextDocument>
 #include <QWindow>
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 #include <QDesktopWidget>
 #endif
 
+namespace {
+// The address change may hold the window up this long, and no longer.
+const int kChangeTimeoutMsec = 30000;
+// A display shows a frame every 16 ms; the per-block display follows at that pace.
+const int kFrameMsec = 16;
+} // namespace
+
 ServerInterface::ServerInterface(QWidget *parent)
-    : ServerInterface(NetworkAdapters::system(), parent)
+    : ServerInterface(Options(), NetworkAdapters::system(), parent)
 {
 }
 
-ServerInterface::ServerInterface(NetworkAdapters *adapters, QWidget *parent)
+ServerInterface::ServerInterface(const Options &options, NetworkAdapters *adapters, QWidget *parent)
     : QMainWindow(parent)
+    , m_options(options)
     , ui(new Ui::ServerInterface)
-    , m_adapterNames{
-          QString::fromUtf8("以太网5"), QString::fromUtf8("以太网4"), QString::fromUtf8("以太网3"),
-          QString::fromUtf8("以太网2"), QString::fromUtf8("以太网"), QString::fromUtf8("本地连接5"),
-          QString::fromUtf8("本地连接4"), QString::fromUtf8("本地连接3"), QString::fromUtf8("本地连接2"),
-          QString::fromUtf8("本地连接"), QStringLiteral("Local Area Connection5"),
-          QStringLiteral("Local Area Connection4"), QStringLiteral("Local Area Connection3"),
-          QStringLiteral("Local Area Connection2"), QStringLiteral("Local Area Connection"),
-          QStringLiteral("Ethernet5"), QStringLiteral("Ethernet4"), QStringLiteral("Ethernet3"),
-          QStringLiteral("Ethernet2"), QStringLiteral("Ethernet")}
-    , m_adapters(adapters)
+    , m_adapterSearch(adapters)
 {
     ui->setupUi(this);
-    m_adapterFound = false;
     setWindowTitle(QStringLiteral("Tcp Server"));
     buildLayout();
-    setGeometry(initialGeometry());
+    m_status = new FlashStatus(statusBar());
     new FramePacer(this);
-    connect(m_downloadButton, SIGNAL(clicked()), this, SLOT(slotOpenFile()));
-    connect(m_modifyIpButton, SIGNAL(clicked()), this, SLOT(slotModify()));
+    m_displayTimer.setSingleShot(true);
+    connect(&m_displayTimer, &QTimer::timeout, this, &ServerInterface::flushTransferDisplay);
+    connect(m_downloadButton, &QPushButton::clicked, this, &ServerInterface::slotOpenFile);
+    connect(m_modifyIpButton, &QPushButton::clicked, this, &ServerInterface::slotModify);
+    if (!m_options.logPath.isEmpty()) {
+        m_flashLog = new FlashLog(m_options.logPath, QStringLiteral("window closed mid-flash"), this);
+        connect(m_flashLog, &FlashLog::writeFailed, m_status, &FlashStatus::showRecordFailure);
+        connect(m_flashLog, &FlashLog::written, m_status, &FlashStatus::clearRecordFailure);
+    }
     startServer();
+    if (m_flashLog)
+        m_flashLog->setAdapterName(m_adapterSearch.adapterName());
     showStartupHint();
+    // Once everything the operator sees at the start is in place.
+    setGeometry(initialGeometry());
     // The first thing a technician does, on the keyboard too.
     m_downloadButton->setFocus();
 }
@@ -56,8 +76,7 @@ ServerInterface::ServerInterface(NetworkAdapters *adapters, QWidget *parent)
 ServerInterface::~ServerInterface()
 {
     delete ui;
-    // The server is freed with the window (at program end) so that nothing of it
-    // outlives the widgets it writes to.
+    // The server goes before the widgets it reports to.
     delete m_tcpServer;
     delete m_offscreenWidgets;
 }
@@ -73,12 +92,17 @@ QRect ServerInterface::initialGeometry()
     QScreen *screen = QGuiApplication::screenAt(wanted.topLeft());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    // The size at which nothing scrolls: the content's whole minimum.
+    // The size at which nothing scrolls: the content's whole minimum. Where
+    // the screen has room for it, that minimum holds, so that the layout never
+    // hands a box less than its content; only a dimension the screen is too
+    // small for scrolls.
     for (QScrollArea *area : {m_stepsArea, m_contentArea})
         area->setMinimumSize(area->widget()->minimumSizeHint());
     const QSize natural = minimumSizeHint();
+    const QSize room = screen->availableGeometry().size();
     for (QScrollArea *area : {m_stepsArea, m_contentArea})
-        area->setMinimumSize(0, 0);
+        area->setMinimumSize(natural.width() <= room.width() ? area->minimumWidth() : 0,
+                             natural.height() <= room.height() ? area->minimumHeight() : 0);
     // Where the platform knows the frame before the window shows (Windows),
     // it is made room for.
     winId();
@@ -88,38 +112,40 @@ QRect ServerInterface::initialGeometry()
 
 void ServerInterface::startServer()
 {
-    if (m_adapterFound) {
-        if (judgeServerIp()) {
-            setColour({m_haveIpLabel, m_haveIpHintLabel1, m_haveIpHintLabel2}, Colour::Green);
-            createServer();
-        } else {
+    if (m_adapterSearch.adapterFound()) {
+        if (!judgeServerIp()) {
             // A listed adapter with the wrong address: no server until ModifyIP.
             setColour(m_haveIpLabel, Colour::Red);
             return;
         }
-    } else {
-        createServer();
+        setColour({m_haveIpLabel, m_haveIpHintLabel1, m_haveIpHintLabel2}, Colour::Green);
     }
-    if (!m_tcpServer->isListening())
-        tellPortInUse();
+    createServer();
 }
 
 void ServerInterface::createServer()
 {
-    m_tcpServer = new TcpServer(this);
-    connect(this, SIGNAL(sendDataSig(QByteArray)), m_tcpServer, SLOT(slotRecive(QByteArray)));
+    m_tcpServer = new TcpServer(m_options.server, this);
+    connect(this, &ServerInterface::sendDataSig, m_tcpServer, &TcpServer::slotRecive);
+    // Boxes open once the server's handler is done, never inside it.
+    connect(m_tcpServer, &TcpServer::hintSig, this, &ServerInterface::slotHintMessage, Qt::QueuedConnection);
+    connect(m_tcpServer, &TcpServer::deviceConnected, this, &ServerInterface::showDevice);
+    connect(m_tcpServer, &TcpServer::requestEchoed, this,
+            [this](const QString &request) { appendClientInput(request + QLatin1Char(' ')); });
+    connect(m_tcpServer, &TcpServer::blockSent, this, &ServerInterface::showBlock);
+    connect(m_tcpServer, &TcpServer::progress, m_progressBar, &QProgressBar::setValue);
+    connect(m_tcpServer, &TcpServer::transferEnded, this, &ServerInterface::showTransferEnded);
+    connect(m_tcpServer, &TcpServer::listenFailed, this, &ServerInterface::tellPortInUse);
+    if (m_flashLog)
+        connect(m_tcpServer, &TcpServer::transferEnded, m_flashLog, &FlashLog::record);
+    m_tcpServer->startListen();
 }
 
 bool ServerInterface::ensureListening()
 {
     if (!m_tcpServer)
         createServer();
-    else if (!m_tcpServer->isListening())
-        m_tcpServer->startListen();
-    if (m_tcpServer->isListening())
-        return true;
-    tellPortInUse();
-    return false;
+    return m_tcpServer->startListen();
 }
 
 void ServerInterface::tellPortInUse()
@@ -139,13 +165,227 @@ void ServerInterface::tellPortInUse()
 
 void ServerInterface::closeEvent(QCloseEvent *event)
 {
-    if (m_tcpServer && m_tcpServer->transferRunning() &&
-        QMessageBox::question(this, QStringLiteral("TcpServer"),
-                              QStringLiteral("A device is being flashed. If TcpServer closes now, the device is "
-                                             "left half-written.\nClose TcpServer anyway?"),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
-        event->ignore();
-        return;
+    if (m_tcpServer && m_tcpServer->transferRunning()) {
+        if (QMessageBox::question(this, QStringLiteral("TcpServer"),
+                                  QStringLiteral("A device is being flashed. If TcpServer closes now, the device is "
+                                                 "left half-written.\nClose TcpServer anyway?"),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
+        // Ended, so that the device starts over and the record says so.
+        m_tcpServer->stopTransfer();
     }
     QMainWindow::closeEvent(event);
+}
+
+void ServerInterface::slotOpenFile()
+{
+    if (m_adapterSearch.adapterFound() && !judgeServerIp()) {
+        setColour({m_haveIpLabel, m_haveIpHintLabel1, m_haveIpHintLabel2}, Colour::Red);
+        showInformation(this, QStringLiteral("Please click the 'ModifyIP' button to modify the ServerIP address first."));
+        return;
+    }
+    // An image loaded where no device can reach it would look ready and never
+    // be served. This also starts the server when the address was put right
+    // outside the program after a wrong-address start.
+    if (!ensureListening())
+        return;
+
+    const QString path = imageFilePath();
+    discardTransferDisplay();
+    m_clientInputBrowser->clear();
+    m_serverOutputBrowser->clear();
+    m_clientInputChars = m_clientInputBrowser->document()->characterCount();
+    m_progressBar->setValue(0);
+    m_messageLabel->setText(QString());
+    m_clientIpLabel->setText(QString());
+    setColour({m_step3TextLabel1, m_step3TextLabel2, m_step3TextLabel3, m_step4TextLabel1, m_step4TextLabel2,
+               m_step4TextLabel3},
+              Colour::Black);
+
+    // An image that cannot be read whole is no image: the device must never get
+    // part of one as if it were all of it.
+    const QSharedPointer<FlashImage> image = FlashImage::load(path);
+    if (image->isLoaded()) {
+        m_fileStatusEdit->setText(QStringLiteral("Reading data is complete......"));
+        setColour({m_step2TextLabel1, m_step2TextLabel2}, Colour::Green);
+    } else {
+        qDebug() << "open EVB_File failed";
+        m_fileStatusEdit->setText(QStringLiteral("Failed to read data."));
+        setColour({m_step2TextLabel1, m_step2TextLabel2}, Colour::Red);
+    }
+
+    const QByteArray bytes = image->bytes();
+    m_serverOutputBrowser->insertPlainText(hexView(bytes.constData(), int(bytes.size())));
+    emit sendDataSig(bytes);
+
+    m_fileStatusEdit->setCursorPosition(1);
+    m_filePathEdit->setText(path);
+    m_filePathEdit->setCursorPosition(1);
+
+    // From here on transfers serve this image; one the hand-off ended served the one before.
+    m_image = image;
+    if (m_flashLog) {
+        m_flashLog->setImage(image);
+        m_flashLog->setAdapterName(m_adapterSearch.adapterName());
+    }
+    m_status->showImage(image);
+}
+
+void ServerInterface::slotModify()
+{
+    if (judgeServerIp()) {
+        showInformation(this, QStringLiteral("ServerIP address has been modified."));
+        return;
+    }
+
+    // Whatever the tool says, only a fresh search of the adapters decides.
+    m_adapterSearch.adapters()->setStaticAddress(m_adapterSearch.adapterName(), kServerAddress, kServerMask,
+                                                 kChangeTimeoutMsec);
+    delayMsec(50);
+
+    if (!m_adapterSearch.adapterFound()) {
+        m_messageLabel->setText(QStringLiteral("Failed to get local connection ServerIP."));
+        setColour(m_messageLabel, Colour::Red);
+    } else if (judgeServerIp()) {
+        setColour({m_haveIpLabel, m_haveIpHintLabel1, m_haveIpHintLabel2}, Colour::Green);
+        m_serverIpLabel->setText(kServerAddress);
+        m_messageLabel->setText(QStringLiteral("ServerIP modified successfully."));
+        setColour({m_serverIpLabel, m_messageLabel}, Colour::Green);
+    } else {
+        setColour({m_haveIpLabel, m_haveIpHintLabel1, m_haveIpHintLabel2}, Colour::Red);
+        m_messageLabel->setText(QStringLiteral("ServerIP fail to modify."));
+        setColour(m_messageLabel, Colour::Red);
+    }
+
+    // A server that listens on the any-address serves whatever address the
+    // adapter has now, and may be flashing a device or holding the image the
+    // window reports as loaded: it stays. One is started where none listens.
+    ensureListening();
+}
+
+void ServerInterface::showDevice(const QString &address)
+{
+    m_clientIpLabel->setText(address);
+    setColour({m_step3TextLabel1, m_step3TextLabel2, m_step3TextLabel3}, Colour::Green);
+}
+
+void ServerInterface::showBlock(int index, const QByteArray &block)
+{
+    m_shownBlockIndex = index;
+    m_shownBlock = block;
+    scheduleTransferDisplay();
+}
+
+void ServerInterface::appendClientInput(const QString &text)
+{
+    if (m_clientInputChars + text.size() > m_options.clientInputLimit)
+        return;
+    m_clientInputChars += text.size();
+    m_pendingEcho += text;
+    scheduleTransferDisplay();
+}
+
+void ServerInterface::scheduleTransferDisplay()
+{
+    if (!m_displayTimer.isActive())
+        m_displayTimer.start(kFrameMsec);
+}
+
+void ServerInterface::flushTransferDisplay()
+{
+    m_displayTimer.stop();
+    if (m_shownBlockIndex >= 0) {
+        setColour(m_messageLabel, Colour::Black);
+        m_messageLabel->setText(m_shownBlockIndex % 2 != 0 ? QStringLiteral("Downloading......")
+                                                           : QStringLiteral("Downloading..."));
+        // The pane shows only the latest block.
+        replacePaneText(m_serverOutputBrowser, hexView(m_shownBlock.constData(), int(m_shownBlock.size())));
+        m_shownBlockIndex = -1;
+    }
+    if (!m_pendingEcho.isEmpty()) {
+        appendToPane(m_clientInputBrowser, m_pendingEcho);
+        m_pendingEcho.clear();
+    }
+}
+
+void ServerInterface::discardTransferDisplay()
+{
+    m_displayTimer.stop();
+    m_shownBlockIndex = -1;
+    m_pendingEcho.clear();
+}
+
+void ServerInterface::showTransferEnded(const TransferReport &report)
+{
+    // What went out shows before how it ended.
+    flushTransferDisplay();
+    switch (report.ending) {
+    case TransferReport::Complete:
+        setColour({m_step4TextLabel1, m_step4TextLabel2, m_step4TextLabel3, m_messageLabel}, Colour::Green);
+        m_messageLabel->setText(QStringLiteral("Download complete"));
+        m_fileStatusEdit->setText(QStringLiteral("Reading data is complete...Download complete"));
+        m_progressBar->setValue(100);
+        break;
+    case TransferReport::Stalled:
+        QMetaObject::invokeMethod(this, &ServerInterface::showInterruptionHint, Qt::QueuedConnection);
+        break;
+    case TransferReport::Restarted:
+        markFlashInterrupted();
+        break;
+    case TransferReport::DeviceClosed:
+    case TransferReport::Stopped:
+    case TransferReport::Refused:
+        break;
+    }
+    if (report.ending != TransferReport::Refused)
+        m_status->showLastFlash(report);
+}
+
+void ServerInterface::delayMsec(int msec)
+{
+    // Monotonic, so a wait that spans midnight or a clock change still ends on time.
+    const QDeadlineTimer deadline(qMax(msec, 0));
+    while (!deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+}
+
+void ServerInterface::showStartupHint()
+{
+    if (m_adapterSearch.adapterFound())
+        return;
+    m_hintLabel1->setText(QStringLiteral(
+        "If failed to get the local connection IP address, please enter the computer update adapter interface,"));
+    m_hintLabel2->setText(QStringLiteral("and modify the local connection IP address to ") + kServerAddress +
+                          QStringLiteral(" .Restart TcpServer."));
+    setColour({m_hintLabel1, m_hintLabel2, m_noIpLabel, m_noIpHintLabel}, Colour::Red);
+}
+
+void ServerInterface::slotHintMessage()
+{
+    setColour({m_step2TextLabel1, m_step2TextLabel2}, Colour::Red);
+    // One box at a time: a device that asks again and again while it is open
+    // is refused all the same, without piling boxes on boxes.
+    if (m_refusalBoxOpen)
+        return;
+    m_refusalBoxOpen = true;
+    showInformation(this, QStringLiteral("Didn't click 'Download' button to download the data."));
+    m_refusalBoxOpen = false;
+}
+
+void ServerInterface::markFlashInterrupted()
+{
+    setColour({m_step4TextLabel1, m_step4TextLabel2, m_step4TextLabel3}, Colour::Red);
+}
+
+void ServerInterface::showInterruptionHint()
+{
+    markFlashInterrupted();
+    showInformation(this, QStringLiteral("Network interruption, please restart TcpServer."));
+}
+
+void showInformation(QWidget *parent, const QString &text)
+{
+    QMessageBox::information(parent, QStringLiteral("TcpServer"), text, QMessageBox::Ok, QMessageBox::Ok);
 }

@@ -1,10 +1,19 @@
 #ifndef SERVERINTERFACE_H
 #define SERVERINTERFACE_H
 
+#include "adapter/adaptersearch.h"
+#include "server/tcpserver.h"
+
 #include <QByteArray>
 #include <QMainWindow>
+#include <QSharedPointer>
 #include <QString>
+#include <QTimer>
 
+class FlashImage;
+class FlashLog;
+class FlashStatus;
+class NetworkAdapters;
 class QCloseEvent;
 class QLabel;
 class QLineEdit;
@@ -12,56 +21,75 @@ class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QTextBrowser;
-class NetworkAdapters;
-class TcpServer;
 
 namespace Ui {
 class ServerInterface;
 }
 
 // The main window. It finds the wired adapter, loads the image on Download,
-// runs the transfer server the device pulls the image from, and tells the
-// operator what to do next. The transfer server writes the window's widgets
-// directly, so the widget members are public.
+// runs the transfer server the device pulls the image from, follows what the
+// server reports, and tells the operator what to do next. Its widgets carry
+// object names (the member's name without "m_"), which is how tests and tools
+// find them.
 class ServerInterface : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    // The ClientInput pane keeps at most this many characters: more than the
-    // echo of the largest image's requests, but bounded whatever arrives.
-    // Tests lower it.
-    static int clientInputLimit;
+    struct Options
+    {
+        TcpServer::Options server;
+        QString logPath; // the flash record; empty: none
+        // The ClientInput pane keeps at most this many characters: more than
+        // the echo of the largest image's requests, but bounded whatever arrives.
+        int clientInputLimit = 8 * 1024 * 1024;
+    };
 
     explicit ServerInterface(QWidget *parent = nullptr);
-    // Tests hand in their own adapter list; the program uses the system's.
-    explicit ServerInterface(NetworkAdapters *adapters, QWidget *parent = nullptr);
+    ServerInterface(const Options &options, NetworkAdapters *adapters, QWidget *parent = nullptr);
     ~ServerInterface() override;
-
-    void startServer();
-    void buildLayout();
-
-    QString getServerIp();
-    bool judgeServerIp();
-
-    void appendClientInput(const QString &text);
-    void delayMsec(int msec);
-    void showStartupHint();
-    void showInterruptionHint();
-
-    // What the transfer server shows beyond the widgets it writes itself.
-    void markFlashInterrupted();
-    void showSentBlock(const char *block, int length);
 
 signals:
     void sendDataSig(QByteArray buf);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void slotOpenFile();
     void slotModify();
     void slotHintMessage();
 
-public:
+private:
+    void startServer();
+    void createServer();
+    // Makes sure a server listens on port 10013, creating one or trying the
+    // port again.
+    bool ensureListening();
+    void tellPortInUse();
+    void buildLayout();
+    QRect initialGeometry();
+
+    QString getServerIp() { return m_adapterSearch.getServerIp(); }
+    bool judgeServerIp() { return m_adapterSearch.judgeServerIp(); }
+
+    void appendClientInput(const QString &text);
+    void delayMsec(int msec);
+    void showStartupHint();
+    void showInterruptionHint();
+    void markFlashInterrupted();
+
+    // What the server reports.
+    void showDevice(const QString &address);
+    void showBlock(int index, const QByteArray &block);
+    void showTransferEnded(const TransferReport &report);
+    // The per-block display (message, hidden panes) is brought up to date
+    // once a frame: the operator sees no more, and a block never waits for it.
+    void scheduleTransferDisplay();
+    void flushTransferDisplay();
+    void discardTransferDisplay();
+
+    const Options m_options;
     Ui::ServerInterface *ui;
     QLineEdit *m_fileStatusEdit = nullptr;
     QLineEdit *m_filePathEdit = nullptr;
@@ -76,8 +104,7 @@ public:
     QPushButton *m_modifyIpButton = nullptr;
     TcpServer *m_tcpServer = nullptr;
     QProgressBar *m_progressBar = nullptr;
-    QString m_adapterName;
-    bool m_adapterFound = false;
+    AdapterSearch m_adapterSearch;
     QLabel *m_step1Label = nullptr;
     QLabel *m_noIpLabel = nullptr;
     QLabel *m_haveIpLabel = nullptr;
@@ -95,26 +122,24 @@ public:
     QLabel *m_step4TextLabel1 = nullptr;
     QLabel *m_step4TextLabel2 = nullptr;
     QLabel *m_step4TextLabel3 = nullptr;
-    QString m_adapterNames[100];
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
-private:
-    void createServer();
-    // Makes sure a server listens on port 10013, creating one or trying the
-    // port again; tells the operator when the port is taken.
-    bool ensureListening();
-    void tellPortInUse();
-    QRect initialGeometry();
     // Widgets the transfer writes to but which never appear on screen.
     QWidget *m_offscreenWidgets = nullptr;
     // Holds the window's content, so that a screen too small for it scrolls it
     // rather than pushing the window off screen.
     QScrollArea *m_contentArea = nullptr;
     QScrollArea *m_stepsArea = nullptr;
-    NetworkAdapters *m_adapters;
     bool m_refusalBoxOpen = false;
+
+    FlashStatus *m_status = nullptr;
+    FlashLog *m_flashLog = nullptr;
+    QSharedPointer<FlashImage> m_image;
+
+    QTimer m_displayTimer;
+    int m_shownBlockIndex = -1;
+    QByteArray m_shownBlock;
+    QString m_pendingEcho;
+    int m_clientInputChars = 0;
 };
 
 #endif // SERVERINTERFACE_H

@@ -1,19 +1,24 @@
 /*
  * tcpserver-set-address INTERFACE
  *
- * Gives one existing network interface 192.168.0.92/24 as its only IPv4
- * address, and does nothing else. It is what ModifyIP runs on Linux for a user
- * who is not root: installed with CAP_NET_ADMIN as a file capability and
- * executable only by the members of the group tcpserver, the way ping holds
- * its one capability. So it trusts nothing it is given: it ignores its
- * environment, takes exactly one argument, accepts only the name of an
- * existing interface, and talks to the kernel directly (rtnetlink), running
- * no other program.
+ * Gives the PC's wired adapter 192.168.0.92/24 as its only IPv4 address, and
+ * does nothing else. It is what ModifyIP runs on Linux for a user who is not
+ * root: installed with CAP_NET_ADMIN as a file capability and executable only
+ * by the members of the group tcpserver, the way ping holds its one
+ * capability. So it trusts nothing it is given: it ignores its environment,
+ * takes exactly one argument, accepts only a wired adapter's name as the
+ * window knows them (so never lo, eth0, a VPN or an alias such as
+ * Ethernet:1), of an interface that exists under exactly that name and is not
+ * a loopback, and talks to the kernel directly (rtnetlink), running no other
+ * program.
  *
- * Exit status: 0 done; 1 the kernel refused; 2 bad usage or no such interface.
+ * Exit status: 0 done; 1 the kernel refused; 2 bad usage; 3 not a wired
+ * adapter's name; 4 no such interface; 5 a loopback interface.
  */
 #define _DEFAULT_SOURCE
 #include <libmnl/libmnl.h>
+
+#include "adapter/adapternames.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -23,8 +28,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
 #define ADDRESS "192.168.0.92"
 #define BROADCAST "192.168.0.255"
@@ -43,18 +50,28 @@ static struct old_address olds[MAX_ADDRESSES];
 static int old_count;
 static unsigned int wanted_index;
 
-/* A name the kernel could give an interface: 1 to 15 bytes, no slash, no
- * blank or control character. */
-static int plausible_name(const char *name)
+/* One of the wired adapter's names that an interface can carry (at most 15
+ * bytes: the "Local Area Connection" names cannot). */
+static int wired_adapter_name(const char *name)
 {
-    size_t length = strlen(name);
-    if (length == 0 || length >= IF_NAMESIZE || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
-        return 0;
-    for (const unsigned char *c = (const unsigned char *)name; *c; ++c) {
-        if (*c <= ' ' || *c == '/' || *c == 0x7f)
-            return 0;
+    for (int i = 0; i < WIRED_ADAPTER_NAME_COUNT; ++i) {
+        if (strlen(kWiredAdapterNames[i]) < IF_NAMESIZE && strcmp(name, kWiredAdapterNames[i]) == 0)
+            return 1;
     }
-    return 1;
+    return 0;
+}
+
+static int is_loopback(const char *name)
+{
+    struct ifreq request;
+    memset(&request, 0, sizeof request);
+    memcpy(request.ifr_name, name, strlen(name));
+    const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int known = probe >= 0 && ioctl(probe, SIOCGIFFLAGS, &request) == 0;
+    if (probe >= 0)
+        close(probe);
+    /* An interface whose flags cannot be read is not trusted either. */
+    return !known || (request.ifr_flags & IFF_LOOPBACK);
 }
 
 static struct nlmsghdr *request(int type, int flags, unsigned char prefix)
@@ -107,14 +124,26 @@ static int exchange(struct nlmsghdr *header, mnl_cb_t callback)
 int main(int argc, char *argv[])
 {
     clearenv();
-    if (argc != 2 || !plausible_name(argv[1])) {
+    if (argc != 2) {
         fprintf(stderr, "usage: tcpserver-set-address INTERFACE\n");
         return 2;
     }
-    wanted_index = if_nametoindex(argv[1]);
-    if (wanted_index == 0) {
-        fprintf(stderr, "tcpserver-set-address: no interface %s\n", argv[1]);
-        return 2;
+    const char *name = argv[1];
+    if (!wired_adapter_name(name)) {
+        fprintf(stderr, "tcpserver-set-address: refused: \"%s\" is not one of the wired adapter's names "
+                        "(Ethernet, Ethernet2 to Ethernet5, and the Chinese names)\n", name);
+        return 3;
+    }
+    /* The kernel's own name for the index must be the name given, whole. */
+    char kernel_name[IF_NAMESIZE] = "";
+    wanted_index = if_nametoindex(name);
+    if (wanted_index == 0 || !if_indextoname(wanted_index, kernel_name) || strcmp(kernel_name, name) != 0) {
+        fprintf(stderr, "tcpserver-set-address: refused: no interface is called %s\n", name);
+        return 4;
+    }
+    if (is_loopback(name)) {
+        fprintf(stderr, "tcpserver-set-address: refused: %s is a loopback interface\n", name);
+        return 5;
     }
     sock = mnl_socket_open(NETLINK_ROUTE);
     if (!sock || mnl_socket_bind(sock, 0, MNL_SOCKET_AUTOPID) < 0) {

@@ -1,8 +1,8 @@
 #include "device.h"
 
+#include "image/sha256.h"
 #include "server/protocol.h"
 
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,11 +13,6 @@
 #include <memory>
 
 namespace {
-
-QString hexDigest(const QByteArray &bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
 
 qint64 percentile(QVector<qint64> values, double fraction)
 {
@@ -132,7 +127,8 @@ DeviceStatus Device::run()
         closeConnection();
         return DeviceComplete;
     }
-    if (!readExactly(header, sizeof header, QStringLiteral("the length header")))
+    if (!readExactly(header, sizeof header, QStringLiteral("the length header"),
+                     QStringLiteral("; TcpServer answers nothing while no image is loaded: was Download pressed?")))
         return DeviceFailed;
     const qint32 length = protocol::lengthFromHeader(header);
     if (length < 0)
@@ -206,7 +202,7 @@ bool Device::send(const QByteArray &request)
     return m_socket->waitForBytesWritten(m_options.timeoutMs) || m_socket->bytesToWrite() == 0;
 }
 
-bool Device::readExactly(char *into, qint64 count, const QString &what)
+bool Device::readExactly(char *into, qint64 count, const QString &what, const QString &hint)
 {
     const QDeadlineTimer deadline(m_options.timeoutMs);
     qint64 got = 0;
@@ -224,8 +220,8 @@ bool Device::readExactly(char *into, qint64 count, const QString &what)
             if (m_socket->bytesAvailable() > 0)
                 continue;
             if (deadline.hasExpired() || m_socket->error() == QAbstractSocket::SocketTimeoutError) {
-                fail(QStringLiteral("time-out after %1 ms waiting for %2 (%3 of %4 bytes came)")
-                         .arg(m_options.timeoutMs).arg(what).arg(got).arg(count));
+                fail(QStringLiteral("time-out after %1 ms waiting for %2 (%3 of %4 bytes came)%5")
+                         .arg(m_options.timeoutMs).arg(what).arg(got).arg(count).arg(got == 0 ? hint : QString()));
             } else {
                 fail(QStringLiteral("short read: the connection closed after %1 of %2 bytes of %3")
                          .arg(got).arg(count).arg(what));
@@ -320,14 +316,15 @@ DeviceStatus Device::verify()
 {
     if (m_filler.count('\0') != m_filler.size())
         return fail(QStringLiteral("the last block is not completed with zero bytes"));
+    // The same digest TcpServer shows for the image it loaded.
+    m_out << "sha256 received " << sha256Hex(m_image) << endLine;
     if (m_options.expectPath.isEmpty())
         return DeviceComplete;
     QFile file(m_options.expectPath);
     if (!file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("cannot read %1").arg(m_options.expectPath));
     const QByteArray expected = file.readAll();
-    m_out << "sha256 expected " << hexDigest(expected) << endLine;
-    m_out << "sha256 received " << hexDigest(m_image) << endLine;
+    m_out << "sha256 expected " << sha256Hex(expected) << endLine;
     if (expected.size() != m_image.size())
         return fail(QStringLiteral("MISMATCH: expected %1 bytes, received %2").arg(expected.size()).arg(m_image.size()));
     for (int i = 0; i < expected.size(); ++i) {

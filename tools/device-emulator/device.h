@@ -45,7 +45,7 @@ public:
 private:
     bool connectToServer();
     bool send(const QByteArray &request);
-    bool readExactly(char *into, qint64 count, const QString &what);
+    bool readExactly(char *into, qint64 count, const QString &what, const QString &hint = QString());
     bool nothingUnasked(const QString &after);
     bool receiveImage(qint32 length);
     void pause();

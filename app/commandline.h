@@ -1,0 +1,15 @@
+#ifndef COMMANDLINE_H
+#define COMMANDLINE_H
+
+#include <QCommandLineOption>
+#include <QString>
+
+class QCommandLineParser;
+
+// The options both programs take for the flash record.
+void addRecordOptions(QCommandLineParser *parser);
+// The record's file as the options name it: --log FILE, --no-log (empty), or
+// the user's own default.
+QString recordPath(const QCommandLineParser &parser);
+
+#endif // COMMANDLINE_H

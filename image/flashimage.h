@@ -1,0 +1,49 @@
+#ifndef FLASHIMAGE_H
+#define FLASHIMAGE_H
+
+#include <QByteArray>
+#include <QObject>
+#include <QSharedPointer>
+#include <QString>
+
+class QThread;
+
+// One image as Download (or the station) read it: its path, its bytes, why
+// there are none, and its SHA-256 digest. The digest is computed on a thread
+// of its own, so that even a large image never holds up the event loop, and
+// nothing waits for it that need not: a flash may begin before it is known.
+class FlashImage : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Reads the image at path and starts computing its digest. A failed read
+    // gives an empty image, which has a digest too.
+    static QSharedPointer<FlashImage> load(const QString &path);
+    ~FlashImage() override;
+
+    QString path() const { return m_path; }
+    QString fileName() const;
+    QByteArray bytes() const { return m_bytes; }
+    qint64 size() const { return m_bytes.size(); }
+    bool isLoaded() const { return m_failure.isEmpty(); }
+    // Why reading failed, in a few words; empty when it did not.
+    QString failure() const { return m_failure; }
+    // Empty until it is computed; digestComputed() then follows.
+    QString sha256() const { return m_sha256; }
+
+signals:
+    void digestComputed();
+
+private:
+    explicit FlashImage(const QString &path);
+
+    QString m_path;
+    QByteArray m_bytes;
+    QString m_failure;
+    QString m_sha256;
+    QString m_computed; // written by the digest's thread before it finishes
+    QThread *m_digestThread = nullptr;
+};
+
+#endif // FLASHIMAGE_H

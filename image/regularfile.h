@@ -1,0 +1,16 @@
+#ifndef REGULARFILE_H
+#define REGULARFILE_H
+
+#include <QString>
+
+class QFile;
+
+// Opens the file at path for reading only if it is a regular file, and never
+// through a symbolic link in its last component: the image folder may be
+// writable by a whole group, and a link there must not make the program serve
+// a file its user can read but the others must not. Folders above it may be
+// links (the package's image folder is one). A pipe or device is refused
+// without blocking. On failure, says why in a few words.
+bool openRegularFile(const QString &path, QFile *file, QString *failure);
+
+#endif // REGULARFILE_H

@@ -1,0 +1,14 @@
+#include "server/transferreport.h"
+
+QString endingText(TransferReport::Ending ending, const QString &stoppedResult)
+{
+    switch (ending) {
+    case TransferReport::Complete: return QStringLiteral("complete");
+    case TransferReport::DeviceClosed: return QStringLiteral("device closed early");
+    case TransferReport::Stalled: return QStringLiteral("stalled");
+    case TransferReport::Restarted: return QStringLiteral("restarted by a new Download");
+    case TransferReport::Stopped: return stoppedResult;
+    case TransferReport::Refused: break;
+    }
+    return QStringLiteral("refused, no image");
+}

@@ -1,0 +1,278 @@
+// Which image went out and to whom: the SHA-256 digest against known values,
+// reading an image whole, the device's hardware address from the neighbour
+// table, and the flash record (its rows, quoting, order, and what happens when
+// it cannot be written or the program is killed).
+#include "support/csv.h"
+#include "support/session.h"
+
+#include "adapter/neighbours.h"
+#include "image/flashimage.h"
+#include "image/imagefile.h"
+#include "image/sha256.h"
+#include "server/flashlog.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
+namespace {
+
+TransferReport report(TransferReport::Ending ending, const QString &device = "192.168.0.50")
+{
+    TransferReport report;
+    report.ending = ending;
+    report.device = device;
+    report.deviceMac = "02:00:5e:10:00:01";
+    report.server = "192.168.0.92";
+    report.started = QDateTime(QDate(2026, 12, 8), QTime(14, 3, 12, 345)); // local time, as the server gives it
+    report.ended = report.started.addMSecs(1500);
+    report.elapsedNs = 1500000000;
+    report.blocksSent = 3;
+    report.bytesSent = 2500;
+    return report;
+}
+
+QList<QStringList> rowsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? parseCsv(file.readAll()) : QList<QStringList>();
+}
+
+// A device whose size says one thing and whose bytes another: a file that
+// changes while it is read.
+class ChangingFile : public QBuffer
+{
+public:
+    ChangingFile(const QByteArray &bytes, qint64 size) : m_size(size) { setData(bytes), open(ReadOnly); }
+    qint64 size() const override { return m_size; }
+
+private:
+    qint64 m_size;
+};
+
+} // namespace
+
+class RecordTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void digestOfKnownValues_data();
+    void digestOfKnownValues();
+    void imageReadWholeOrNotAtAll_data();
+    void imageReadWholeOrNotAtAll();
+    void hardwareAddressFromNeighbourTable_data();
+    void hardwareAddressFromNeighbourTable();
+    void rowsSurviveASpreadsheetReader();
+    void rowsWaitForTheirDigestInOrder();
+    void unwritableRecordSaysWhyAndTriesAgain_data();
+    void unwritableRecordSaysWhyAndTriesAgain();
+    void killedProgramLeavesWholeRows();
+    void defaultPlaceIsTheUsersDataFolder();
+};
+
+// FIPS 180-2's examples: the platform's library and ours must agree.
+void RecordTest::digestOfKnownValues_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("digest");
+    QTest::newRow("empty") << QByteArray() << "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+    QTest::newRow("abc") << QByteArray("abc") << "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    QTest::newRow("two blocks") << QByteArray("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")
+                                << "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1";
+    QTest::newRow("a million a") << QByteArray(1000000, 'a')
+                                 << "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
+}
+
+void RecordTest::digestOfKnownValues()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, digest);
+    QCOMPARE(sha256Hex(bytes), digest);
+}
+
+void RecordTest::imageReadWholeOrNotAtAll_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("as large as it says") << qint64(5000) << "5000 bytes";
+    QTest::newRow("shorter than it says") << qint64(6000) << "it changed while it was read";
+    QTest::newRow("longer than it says") << qint64(4000) << "it changed while it was read";
+    QTest::newRow("too large to tell the device") << maxImageBytes() + 1 << "it is larger than a flash can carry (2 GiB)";
+}
+
+void RecordTest::imageReadWholeOrNotAtAll()
+{
+    QFETCH(qint64, size);
+    QFETCH(QString, outcome);
+    ChangingFile file(pattern(5000, 1), size);
+    QByteArray image;
+    QString failure;
+    const bool read = readWholeImage(file, &image, &failure);
+    QCOMPARE(read ? QString::number(image.size()) + " bytes" : failure, outcome);
+    QVERIFY(read || image.isEmpty());
+}
+
+void RecordTest::hardwareAddressFromNeighbourTable_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("mac");
+    QTest::newRow("a complete entry") << "192.168.0.50" << "02:00:5e:10:00:01";
+    QTest::newRow("as the listener sees an IPv4 device") << "::ffff:192.168.0.50" << "02:00:5e:10:00:01";
+    QTest::newRow("not resolved yet: never guessed") << "192.168.0.51" << "";
+    QTest::newRow("an entry without an address") << "192.168.0.52" << "";
+    QTest::newRow("no entry") << "192.168.0.53" << "";
+}
+
+void RecordTest::hardwareAddressFromNeighbourTable()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, mac);
+    const QString table = "IP address       HW type     Flags       HW address            Mask     Device\n"
+                          "192.168.0.51     0x1         0x0         02:00:5e:10:00:02     *        Ethernet\n"
+                          "192.168.0.50     0x1         0x2         02:00:5E:10:00:01     *        Ethernet\n"
+                          "192.168.0.52     0x1         0x2         00:00:00:00:00:00     *        Ethernet\n";
+    QCOMPARE(hardwareAddressFromArpTable(table, QHostAddress(address)), mac);
+}
+
+// Paths with commas, quotes, blanks and Chinese characters come back whole.
+void RecordTest::rowsSurviveASpreadsheetReader()
+{
+    QTemporaryDir folder;
+    const QString image = folder.filePath(QString::fromUtf8("以太网, \"A\" image.bin"));
+    QFile file(image);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(pattern(2500, 1)) == 2500);
+    file.close();
+    const QString path = folder.filePath("record/flash-log.csv");
+    {
+        FlashLog log(path, "window closed mid-flash");
+        QSignalSpy written(&log, &FlashLog::written);
+        log.setImage(FlashImage::load(image));
+        log.setAdapterName(QString::fromUtf8("以太网"));
+        log.record(report(TransferReport::Complete));
+        QVERIFY(written.wait());
+    }
+    const QList<QStringList> rows = rowsOf(path);
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.at(0), FlashLog::columns());
+    QCOMPARE(rows.at(1), QStringList({"2026-12-08T14:03:12.345+01:00", "2026-12-08T14:03:13.845+01:00", "complete",
+                                      "192.168.0.50", "02:00:5e:10:00:01", QDir::toNativeSeparators(image), "2500",
+                                      sha256Hex(pattern(2500, 1)), "3", "2500", "1.500", "0.00", QString::fromUtf8("以太网"),
+                                      "192.168.0.92", TCPSERVER_VERSION}));
+}
+
+void RecordTest::rowsWaitForTheirDigestInOrder()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath("flash-log.csv");
+    QFile::copy(QCoreApplication::applicationFilePath(), folder.filePath("image.bin"));
+    FlashLog log(path, "station stopped mid-flash");
+    QSignalSpy written(&log, &FlashLog::written);
+    log.setImage(FlashImage::load(folder.filePath("image.bin"))); // its digest comes later
+    log.record(report(TransferReport::Stopped, "192.168.0.50"));
+    log.record(report(TransferReport::Refused, "192.168.0.51")); // no image, no digest to wait for
+    QTRY_COMPARE(rowsOf(path).size(), 3);
+    QStringList order;
+    for (const QStringList &row : rowsOf(path).mid(1))
+        order << row.at(3) + ' ' + row.at(2) + ' ' + QString::number(row.at(7).size());
+    QCOMPARE(order, QStringList({"192.168.0.50 station stopped mid-flash 64", "192.168.0.51 refused, no image 0"}));
+}
+
+// A folder in its place, a full disk, a place nobody may write: the flash
+// goes on, the reason is told, and the next row takes the waiting one along.
+void RecordTest::unwritableRecordSaysWhyAndTriesAgain_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a folder in its place") << "FOLDER" << "Is a directory";
+#ifdef Q_OS_LINUX
+    QTest::newRow("a full disk") << "/dev/full" << "No space left on device";
+    QTest::newRow("a folder nobody may write to, root included") << "/sys/flash-log.csv" << "Permission denied";
+#endif
+}
+
+void RecordTest::unwritableRecordSaysWhyAndTriesAgain()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, reason);
+    QTemporaryDir folder;
+    const bool mended = path == "FOLDER";
+    if (mended)
+        QVERIFY(QDir().mkpath(path = folder.filePath("flash-log.csv")));
+    FlashLog log(path, "window closed mid-flash");
+    QSignalSpy failed(&log, &FlashLog::writeFailed), written(&log, &FlashLog::written);
+    log.record(report(TransferReport::Refused));
+    QVERIFY(failed.wait());
+    QCOMPARE(failed.first(), QVariantList({reason, 1}));
+    if (!mended)
+        return;
+    QVERIFY(QDir(path).removeRecursively());
+    log.record(report(TransferReport::Refused, "192.168.0.51"));
+    QVERIFY(written.wait());
+    QCOMPARE(rowsOf(path).size(), 3);
+}
+
+// Rows are appended whole: a program killed at any moment leaves every row it
+// wrote intact and no part of one.
+void RecordTest::killedProgramLeavesWholeRows()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("kills with SIGKILL");
+#else
+    QTemporaryDir folder;
+    const QString path = folder.filePath("flash-log.csv");
+    for (int round = 0; round < 5; ++round) {
+        QProcess writer;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TCPSERVER_WRITE_ROWS", path);
+        writer.setProcessEnvironment(environment);
+        writer.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(writer.waitForStarted());
+        QVERIFY(waitFor([&] { return QFileInfo(path).size() > 20000 * (round + 1); }, 20000));
+        ::kill(pid_t(writer.processId()), SIGKILL);
+        QVERIFY(writer.waitForFinished());
+    }
+    const QList<QStringList> rows = rowsOf(path);
+    QVERIFY(rows.size() > 100);
+    for (const QStringList &row : rows)
+        QVERIFY2(row.size() == FlashLog::columns().size() && !row.last().endsWith("<no line end>"), qPrintable(row.join(',')));
+#endif
+}
+
+void RecordTest::defaultPlaceIsTheUsersDataFolder()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("the user's data folder is set here through XDG_DATA_HOME");
+#endif
+    qputenv("XDG_DATA_HOME", "/home/technician/.local/share");
+    QCOMPARE(FlashLog::defaultPath(), QStringLiteral("/home/technician/.local/share/TcpServer/flash-log.csv"));
+}
+
+// The writer the kill test kills: rows as fast as they go, until killed.
+static int writeRowsUntilKilled(const QString &path)
+{
+    FlashLog log(path, "window closed mid-flash");
+    for (;;) {
+        log.record(report(TransferReport::Refused));
+        QCoreApplication::processEvents();
+    }
+}
+
+int main(int argc, char *argv[])
+{
+    qputenv("TZ", "CET-1"); // an hour east of UTC, whatever this machine's zone
+    QCoreApplication application(argc, argv);
+    if (qEnvironmentVariableIsSet("TCPSERVER_WRITE_ROWS"))
+        return writeRowsUntilKilled(qEnvironmentVariable("TCPSERVER_WRITE_ROWS"));
+    RecordTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_record.moc"
