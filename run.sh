@@ -6,7 +6,9 @@ cd "$(dirname "$0")"
 ensure_packages $BUILD_PACKAGES
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build --target TcpServer
+# The program, and what the README has you run beside it: the device emulator,
+# the station and (Linux) the address helper.
+cmake --build build
 
 if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=offscreen

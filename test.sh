@@ -1,12 +1,19 @@
 #!/bin/sh
 # Installs what is missing, builds the program with its tests and runs the whole
-# suite twice: against Qt 5 as built for use (with the slow tests, which install
-# the package), and against Qt 6 under AddressSanitizer, LeakSanitizer and
-# UndefinedBehaviorSanitizer. Exits non-zero on any failure.
+# suite twice: against Qt 5 as built for use (with the slow tests: the package,
+# installed here, and the Windows build under Wine), and against Qt 6 under
+# AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer. Exits
+# non-zero on any failure.
 set -eu
 cd "$(dirname "$0")"
 . scripts/packages.sh
+# Everything that downloads or installs happens here, before any test: the
+# tests run in network namespaces of their own, where nothing can be fetched.
 ensure_packages $TEST_PACKAGES
+# The Qt for Windows the Wine test builds against: ready-built where
+# TCPSERVER_WINDOWS_QT names it, else from the cache, else built once.
+TCPSERVER_WINDOWS_QT=$(scripts/windows-qt.sh)
+export TCPSERVER_WINDOWS_QT
 
 jobs=$(nproc 2>/dev/null || echo 2)
 run_suite() {

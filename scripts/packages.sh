@@ -25,12 +25,18 @@ ensure_packages() {
     fi
 }
 
-# What building the program needs (libmnl for the address helper), and what it
-# runs (ip sets the adapter's address where the helper is not installed).
-BUILD_PACKAGES="cmake ninja-build g++ qtbase5-dev libmnl-dev iproute2 fonts-dejavu-core"
-# What the tests add: Qt 6; namespaces and users (unshare, setpriv) and file
-# capabilities (setcap) for tests against real adapters; the package test's
-# tools (dpkg-shlibdeps, file, lintian) and a display of its own (Xvfb,
-# xdotool); the Windows build (mingw-w64) and Wine to run it.
-TEST_PACKAGES="$BUILD_PACKAGES qt6-base-dev util-linux procps libcap2-bin dpkg-dev file lintian xvfb xdotool unzip xz-utils
-  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine64"
+# What building the program needs (libcrypto for the image's digest, libmnl for
+# the address helper), and what it runs (ip sets the adapter's address where
+# the helper is not installed).
+BUILD_PACKAGES="cmake ninja-build g++ qtbase5-dev libssl-dev libmnl-dev iproute2 fonts-dejavu-core"
+# What building Qt for Windows from Debian's source package needs: the
+# mingw-w64 compilers, and make, perl and python3 for Qt's own build.
+QT_WINDOWS_BUILD_PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  mingw-w64-x86-64-dev make perl python3 xz-utils"
+# What the tests add: Qt 6; namespaces and users (unshare, nsenter, setpriv)
+# and file capabilities (setcap) for tests against real adapters; the package
+# test's tools (dpkg-shlibdeps, file, lintian) and a display of its own (Xvfb,
+# xdotool); the Windows build (mingw-w64, NSIS for the installer) and Wine to
+# run it.
+TEST_PACKAGES="$BUILD_PACKAGES $QT_WINDOWS_BUILD_PACKAGES qt6-base-dev util-linux procps libcap2-bin dpkg-dev file
+  lintian xvfb xdotool unzip nsis wine wine64"

@@ -5,6 +5,7 @@
 #include "support/csv.h"
 #include "support/session.h"
 
+#include "adapter/firewall.h"
 #include "adapter/neighbours.h"
 #include "image/flashimage.h"
 #include "image/imagefile.h"
@@ -70,6 +71,8 @@ private slots:
     void imageReadWholeOrNotAtAll();
     void hardwareAddressFromNeighbourTable_data();
     void hardwareAddressFromNeighbourTable();
+    void firewallRulesThatLetTheDeviceIn_data();
+    void firewallRulesThatLetTheDeviceIn();
     void rowsSurviveASpreadsheetReader();
     void rowsWaitForTheirDigestInOrder();
     void unwritableRecordSaysWhyAndTriesAgain_data();
@@ -142,11 +145,52 @@ void RecordTest::hardwareAddressFromNeighbourTable()
     QCOMPARE(hardwareAddressFromArpTable(table, QHostAddress(address)), mac);
 }
 
+// What Windows Firewall holds, as its COM interface tells it; the PC is on a
+// public network (an unidentified one: a PC cabled straight to a device).
+void RecordTest::firewallRulesThatLetTheDeviceIn_data()
+{
+    QTest::addColumn<QString>("rule"); // enabled,inbound,allows,profiles,protocol,ports,program
+    QTest::addColumn<QString>("verdict");
+    const QString program = "C:\\Program Files\\TcpServer\\TcpServer.exe";
+    QTest::newRow("the installer's rule") << "1,1,1,2147483647,6,10013," + program << "admits";
+    QTest::newRow("a rule for the program, any port") << "1,1,1,4,256,*,c:/program files/tcpserver/TCPSERVER.EXE" << "admits";
+    QTest::newRow("a rule for the port, any program") << "1,1,1,4,6,9000-11000," << "admits";
+    QTest::newRow("allowed on private networks only") << "1,1,1,2,6,10013," + program << "blocks";
+    QTest::newRow("a rule for another port") << "1,1,1,4,6,80;443," + program << "blocks";
+    QTest::newRow("for UDP") << "1,1,1,4,17,10013," + program << "blocks";
+    QTest::newRow("a rule that blocks") << "1,1,0,4,6,10013," + program << "blocks";
+    QTest::newRow("a disabled rule") << "0,1,1,4,6,10013," + program << "blocks";
+    QTest::newRow("outbound") << "1,0,1,4,6,10013," + program << "blocks";
+    QTest::newRow("another program") << "1,1,1,4,6,10013,C:\\TcpServer\\TcpServer.exe" << "blocks";
+    QTest::newRow("no firewall on") << "off" << "admits";
+    QTest::newRow("every inbound connection blocked") << "block all" << "blocks";
+}
+
+void RecordTest::firewallRulesThatLetTheDeviceIn()
+{
+    QFETCH(QString, rule);
+    QFETCH(QString, verdict);
+    FirewallState state;
+    state.enabled = rule != "off";
+    state.blocksAllInbound = rule == "block all";
+    state.currentProfiles = 4; // public
+    const QStringList f = rule.split(',');
+    if (f.size() == 7)
+        state.rules << FirewallRule{f[0] == "1", f[1] == "1", f[2] == "1", f[3].toInt(), f[4].toInt(),
+                                    QString(f[5]).replace(';', ','), f[6]};
+    const FirewallVerdict found = firewallVerdict(state, "C:\\Program Files\\TcpServer\\TcpServer.exe", 10013);
+    QCOMPARE(found == FirewallVerdict::Admits ? "admits" : "blocks", verdict);
+}
+
 // Paths with commas, quotes, blanks and Chinese characters come back whole.
 void RecordTest::rowsSurviveASpreadsheetReader()
 {
     QTemporaryDir folder;
+#ifdef Q_OS_WIN
+    const QString image = folder.filePath(QString::fromUtf8("以太网, 'A' image.bin")); // no quotes in Windows' names
+#else
     const QString image = folder.filePath(QString::fromUtf8("以太网, \"A\" image.bin"));
+#endif
     QFile file(image);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(pattern(2500, 1)) == 2500);
     file.close();
@@ -191,7 +235,11 @@ void RecordTest::unwritableRecordSaysWhyAndTriesAgain_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("reason");
+#ifdef Q_OS_WIN
+    QTest::newRow("a folder in its place") << "FOLDER" << "Access denied.";
+#else
     QTest::newRow("a folder in its place") << "FOLDER" << "Is a directory";
+#endif
 #ifdef Q_OS_LINUX
     QTest::newRow("a full disk") << "/dev/full" << "No space left on device";
     QTest::newRow("a folder nobody may write to, root included") << "/sys/flash-log.csv" << "Permission denied";

@@ -1,15 +1,30 @@
 #!/bin/bash
-# The Windows build under Wine, in this network namespace: the zip, every DLL its programs import in it or
-# Windows' own; the suites built for Windows; from the zip unpacked into an empty folder, flashes from adapters
-# named Ethernet and 以太网, with ModifyIP through a stand-in netsh (once as after asking for elevation).
+# The Windows build under Wine, in this network namespace: every DLL the zip's
+# programs import is in it or Windows' own; the suites built for Windows; from
+# the zip unpacked into an empty folder, flashes to a device cabled to adapters
+# named Ethernet and 以太网 (ModifyIP through a stand-in netsh, once after
+# asking for elevation), through the window and the station, each recorded;
+# the installer, silently into a fresh prefix: its firewall rule and folder
+# rights as stand-ins of netsh and icacls record them, a flash from the
+# installed program, an upgrade that keeps the image, and the uninstaller.
+# It ends only what it started, by process id, and builds nothing it may not:
+# the Qt for Windows is made beforehand (./test.sh).
 #   tests/wine.sh SOURCE_DIR WINDOWS_BUILD_DIR LINUX_DEVICE_EMULATOR
 set -euo pipefail
 source=$1 build=$2 emulator=$3
 fail() { echo "FAIL: $*" >&2; exit 1; }
-command -v wine x86_64-w64-mingw32-g++-posix Xvfb xdotool >/dev/null || { echo "SKIP: no Wine, mingw-w64 or Xvfb"; exit 77; }
-"$source/scripts/build-windows.sh" "$build" >"$build.log" 2>&1 || { tail -30 "$build.log"; fail "the Windows build"; }
+for tool in wine wineserver x86_64-w64-mingw32-g++-posix makensis Xvfb xdotool; do
+    command -v $tool >/dev/null || fail "$tool is missing: ./test.sh installs what the tests need"
+done
+TCPSERVER_WINDOWS_QT_FIND=1 "$source/scripts/build-windows.sh" "$build" >"$build.log" 2>&1 ||
+    { tail -5 "$build.log"; fail "the Windows build (its log: $build.log)"; }
 scratch=$(mktemp -d) pids=""
-trap 'kill $pids 2>/dev/null || true; wineserver -k 2>/dev/null || true; rm -rf "$scratch"' EXIT
+cleanup() {
+    kill $pids 2>/dev/null || true
+    for prefix in "$scratch"/prefix-*; do [ ! -d "$prefix" ] || WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; done
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
 unzip -q "$build"/tcpserver-*-win64.zip -d "$scratch"
 app=$(echo "$scratch"/tcpserver-*-win64)
 windows_own=$(ls /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/ | tr A-Z a-z)
@@ -19,59 +34,164 @@ for file in "$app"/*.exe "$app"/*/*.dll; do
             fail "${file#$app/} imports $dll, neither in the zip nor Windows' own"
     done
 done
+for licence in TcpServer.txt Qt.txt LGPL-3.txt GPL-3.txt mingw-gcc-runtime.txt mingw-w64-winpthreads.txt; do
+    [ -s "$app/LICENSES/$licence" ] || fail "the zip lacks LICENSES/$licence"
+done
 
 . "$(dirname "$0")/support/display.sh"
-# Wine hands Windows programs QT_ variables only under the name WINEQT_.
-export WINEPREFIX=$scratch/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEQT_FORCE_STDERR_LOGGING=1
-timeout 120 wineboot -i >/dev/null 2>&1 || fail "no Wine prefix"
+# Wine hands Windows programs QT_ variables only under the name WINEQT_. The
+# stand-ins in the system folder run in place of Wine's own tools only so.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;netsh.exe,icacls.exe=n" WINEQT_FORCE_STDERR_LOGGING=1
+new_prefix() { # a fresh prefix, with the stand-ins in its system folder
+    export WINEPREFIX=$scratch/prefix-$1
+    timeout 120 wineboot -i >/dev/null 2>&1 || fail "no Wine prefix"
+    system32=$WINEPREFIX/drive_c/windows/system32
+    cp "$build"/tests/windows-tools/{netsh,icacls}.exe "$system32/"
+    touch "$system32/icacls-done"
+}
+new_prefix zip
+
 # The suites find their DLLs where the build took them from.
-qt=$("$source/scripts/windows-qt.sh")
+qt=$("$source/scripts/windows-qt.sh" --find)
 gcc=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
 pthread=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll)")
 suite() {
     WINEPATH="$qt/bin;$gcc;$pthread" WINEQT_QPA_PLATFORM=offscreen WINEQT_QPA_FONTDIR=/usr/share/fonts/truetype/dejavu \
-        WINEQT_SCALE_FACTOR=1.25 timeout 300 wine "$@" >"$scratch/suite.log" 2>&1 ||
+        WINEQT_SCALE_FACTOR=1.25 TCPSERVER_NETSH_RECORD='C:\windows\system32' timeout 300 wine "$@" >"$scratch/suite.log" 2>&1 ||
         { grep -Ev "^(PASS|QDEBUG)" "$scratch/suite.log" | tail -30; fail "$*"; }
 }
-suite "$build/tests/tst_device/tst_device.exe"
+suite "$build/tests/tst_protocol/tst_protocol.exe"
+suite "$build/tests/tst_record/tst_record.exe"
 suite "$build/tests/tst_operator/tst_operator.exe"
-suite "$build/tests/tst_operator/limited.exe" "$build/tests/tst_operator/tst_operator.exe" netshCommandLine # elevated
+suite "$build/tests/windows-tools/limited.exe" "$build/tests/tst_operator/tst_operator.exe" netshCommandLine # elevated
 
-head -c 200000 /dev/urandom >"$app/abset/boor/true/file.bin"
-cp "$build/tests/tst_operator/netsh.exe" "$app/" # found first: Windows looks in the program's folder first
+# The device: on the other end of a cable (a veth pair), in a namespace of its own.
+unshare --net sleep 3600 &
+device=$! pids="$pids $!"
+for _ in $(seq 50); do [ "$(readlink /proc/$device/ns/net)" != "$(readlink /proc/self/ns/net)" ] && break; sleep 0.1; done
+on_device() { nsenter --net=/proc/$device/ns/net "$@"; }
+on_device ip link set lo up
+cable() { # cable ADAPTER ADDRESS: the PC's adapter at ADDRESS, the device at 192.168.0.50
+    ip link add "$1" type veth peer name peer0 && ip link set peer0 netns $device
+    on_device ip address add 192.168.0.50/24 dev peer0 && on_device ip link set peer0 up
+    ip address add "$2/24" dev "$1" && ip link set "$1" up
+}
+image=$app/abset/boor/true/file.bin
+head -c 200000 /dev/urandom >"$image"
+digest=$(sha256sum "$image" | cut -d' ' -f1)
 listening() { ss -ltn | grep -q ':10013 '; }
 # press KEYS: a click on the window's empty top edge makes it the active one first
 press() { xdotool mousemove --window "$window" 10 3 click 1 key "$@"; }
-# flash ADAPTER ADDRESS [limited]: the window starts with the adapter at ADDRESS
+# end PID: ends the program the test started as PID, and the one that shows its window (the same, or
+# the one limited.exe started), by their process ids, and waits until they are gone
+end() {
+    local shown
+    shown=$(xdotool getwindowpid "$window")
+    kill "$1" "$shown" 2>/dev/null || true
+    for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || kill -0 "$shown" 2>/dev/null || break; sleep 0.1; done
+}
+# flash PROGRAM ADAPTER ADDRESS [limited]: the window starts with the adapter at ADDRESS; the device flashes
 flash() {
-    ip link add "$1" type veth peer name peer0 && ip link set "$1" up && ip address add "$2/24" dev "$1"
-    rm -f "$app"/netsh-*
-    (cd "$app" && exec wine ${3:+"$build/tests/tst_operator/limited.exe"} TcpServer.exe >"$scratch/program.log" 2>&1) &
-    disown # ended by wineserver -k
-    window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Tcp Server$' | head -n 1) || { cat "$scratch/program.log"; xdotool search --name "." getwindowname %@; fail "no window from $1"; }
+    local rows
+    rows=$(record | grep -c ",complete," || true)
+    cable "$2" "$3"
+    rm -f "$system32"/netsh-*
+    (cd "$(dirname "$1")" && exec wine ${4:+"$build/tests/windows-tools/limited.exe"} "$1" >"$scratch/program.log" 2>&1) &
+    local program=$!
+    window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Tcp Server$' | head -n 1) ||
+        { cat "$scratch/program.log"; fail "no window from $2"; }
     eval "$(xdotool getwindowgeometry --shell "$window")"
     [ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1920 ] && [ $((Y + HEIGHT)) -le 1080 ] ||
         fail "the window at $X,$Y, $WIDTH × $HEIGHT, is not wholly on the screen"
-    if [ "$2" != 192.168.0.92 ]; then
+    if [ "$3" != 192.168.0.92 ]; then
         ! listening || fail "listening with the address wrong"
         press Tab space
-        for _ in $(seq 200); do [ -s "$app/netsh-arguments.txt" ] && break; sleep 0.1; done
-        printf '%s\n' interface ipv4 set address name = "$1" source = static address = 192.168.0.92 mask = \
-            255.255.255.0 | cmp - "$app/netsh-arguments.txt" || fail "netsh was given: $(cat "$app/netsh-arguments.txt")"
-        ip -4 address flush dev "$1" && ip address add 192.168.0.92/24 dev "$1" # what netsh would do
-        touch "$app/netsh-done"
+        for _ in $(seq 200); do [ -s "$system32/netsh-arguments.txt" ] && break; sleep 0.1; done
+        printf '%s\n' interface ipv4 set address name = "$2" source = static address = 192.168.0.92 mask = \
+            255.255.255.0 "" | cmp - "$system32/netsh-arguments.txt" || fail "netsh was given: $(cat "$system32/netsh-arguments.txt")"
+        ip -4 address flush dev "$2" && ip address add 192.168.0.92/24 dev "$2" # what netsh would do
+        touch "$system32/netsh-done"
         for _ in $(seq 100); do listening && break; sleep 0.1; done
         press shift+Tab space
     else
         press space
     fi
-    "$emulator" --host 192.168.0.92 --expect "$app/abset/boor/true/file.bin" --quiet || { cat "$scratch/program.log"; fail "the flash from $1 at $2"; }
+    on_device "$emulator" --host 192.168.0.92 --expect "$image" >"$scratch/device.log" ||
+        { cat "$scratch/device.log" "$scratch/program.log"; fail "the flash from $2 at $3"; }
+    grep -q "sha256 received $digest" "$scratch/device.log" || fail "the device's digest"
+    for _ in $(seq 100); do [ "$(record | grep -c ",complete," || true)" -gt "$rows" ] && break; sleep 0.1; done
     # Only the program ends: Wine's own processes stay, so none of them takes the focus from the next window.
-    pkill -f TcpServer.exe
-    for _ in $(seq 100); do pgrep -f TcpServer.exe >/dev/null || break; sleep 0.1; done
-    ip link delete "$1"
+    end $program
+    ip link delete "$2"
 }
-flash Ethernet 192.168.0.92
-flash Ethernet 10.1.1.1
-flash 以太网 10.1.1.1 limited
-echo "PASS: the zip's programs under Wine"
+record() { cat "$WINEPREFIX"/drive_c/users/*/AppData/Local/TcpServer/flash-log.csv 2>/dev/null || true; }
+
+flash "$app/TcpServer.exe" Ethernet 192.168.0.92
+record | grep -q ",complete,192.168.0.50,[^,]*,[A-Z]:\\\\.*file.bin,200000,$digest,196,200000," ||
+    { record; fail "the record of the flash from Ethernet"; }
+flash "$app/TcpServer.exe" Ethernet 10.1.1.1
+flash "$app/TcpServer.exe" 以太网 10.1.1.1 limited
+[ "$(record | grep -c ",complete,192.168.0.50,")" = 3 ] || { record; fail "the record of the flashes"; }
+record | grep -q ",complete,192.168.0.50,[0-9a-f:]\{17\}," && echo "Wine's neighbour table gave the device's MAC" ||
+    echo "Wine's neighbour table gave no MAC: the record leaves it out"
+
+# The station: one flash, one line, status 0, one more row.
+cable Ethernet 192.168.0.92
+(cd "$app" && exec wine tcpserver-station.exe --count 1 >"$scratch/station.log" 2>&1) &
+station=$! pids="$pids $!"
+for _ in $(seq 300); do grep -q Listening "$scratch/station.log" && break; sleep 0.1; done
+on_device "$emulator" --host 192.168.0.92 --expect "$image" --quiet >/dev/null || { cat "$scratch/station.log"; fail "the station's flash"; }
+wait $station || { cat "$scratch/station.log"; fail "the station's status"; }
+grep -q "^Image SHA-256 $digest" "$scratch/station.log" && grep -q "^flash 1: 192.168.0.50.*, complete, " "$scratch/station.log" ||
+    { cat "$scratch/station.log"; fail "the station's lines"; }
+[ "$(record | grep -c ",complete,192.168.0.50,")" = 4 ] || { record; fail "the station's record"; }
+ip link delete Ethernet
+
+# The installer, into a fresh prefix: the rule and the rights as netsh and
+# icacls are asked for them, the installed program, the entry among the
+# installed apps.
+new_prefix installed
+setup=$(ls "$build"/tcpserver-*-win64-setup.exe)
+folder='C:\Program Files\TcpServer' installed=$WINEPREFIX/drive_c/Program\ Files/TcpServer
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TcpServer'
+rule=("name=TcpServer" "program=$folder\\TcpServer.exe")
+expect_calls() { # expect_calls TOOL CALL...: each CALL its arguments, separated by |
+    local tool=$1 calls=""
+    shift
+    for call in "$@"; do calls+=$(echo "$call" | tr '|' '\n')$'\n\n'; done
+    printf '%s' "$calls" | cmp -s - "$system32/$tool-arguments.txt" ||
+        { printf '%s' "$calls" | diff - "$system32/$tool-arguments.txt"; fail "$tool was not given what the installer must give it"; }
+    rm -f "$system32/$tool-arguments.txt"
+}
+install_silently() { touch "$system32/netsh-done"; timeout 120 wine "$setup" /S || fail "the installer"; wineserver -w; }
+install_silently
+for file in TcpServer.exe tcpserver-station.exe device-emulator.exe Qt5Core.dll platforms/qwindows.dll Uninstall.exe; do
+    [ -f "$installed/$file" ] || fail "the installer did not install $file"
+done
+[ -d "$installed/abset/boor/true" ] || fail "no image folder"
+[ -f "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/TcpServer.lnk" ] || fail "no Start-menu entry"
+wine reg query "$key" /v DisplayName 2>/dev/null | grep -q TcpServer || fail "no entry among the installed apps"
+wine reg query "$key" /v UninstallString 2>/dev/null | grep -qF "$folder\\Uninstall.exe" || fail "no uninstaller in the entry"
+on_rule="advfirewall|firewall|delete|rule|${rule[0]}|${rule[1]}"
+add_rule="advfirewall|firewall|add|rule|${rule[0]}|${rule[1]}|dir=in|action=allow|protocol=TCP|localport=10013|profile=any|enable=yes"
+expect_calls netsh "$on_rule" "$add_rule"
+expect_calls icacls "$folder|/inheritance:r|/grant:r|*S-1-5-32-544:(OI)(CI)F|/grant:r|*S-1-5-18:(OI)(CI)F|/grant:r|*S-1-5-32-545:(OI)(CI)RX" \
+    "$folder\\abset\\boor\\true|/grant|*S-1-5-32-545:(OI)(CI)M"
+cp "$image" "$installed/abset/boor/true/file.bin"
+image=$installed/abset/boor/true/file.bin
+flash "$installed/TcpServer.exe" Ethernet 192.168.0.92
+install_silently # an upgrade: the same folder, the image kept, the rule made anew
+cmp -s "$image" "$app/abset/boor/true/file.bin" || fail "the upgrade lost the image"
+expect_calls netsh "$on_rule" "$add_rule"
+rm -f "$system32"/icacls-arguments.txt
+timeout 120 wine "$installed/Uninstall.exe" /S && wineserver -w || fail "the uninstaller"
+[ -f "$image" ] || fail "the uninstaller took the technician's image"
+[ "$(find "$installed" -type f | wc -l)" = 1 ] || fail "the uninstaller left $(find "$installed" -type f)"
+expect_calls netsh "$on_rule"
+! wine reg query "$key" >/dev/null 2>&1 || fail "the entry among the installed apps is left"
+[ ! -e "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/TcpServer.lnk" ] || fail "the Start-menu entry is left"
+install_silently # and once more, to be removed with the image this time
+rm -f "$system32"/{netsh,icacls}-arguments.txt
+timeout 120 wine "$installed/Uninstall.exe" /S /REMOVEIMAGE && wineserver -w || fail "the uninstaller, image and all"
+[ ! -e "$installed" ] || fail "the uninstaller left $installed with /REMOVEIMAGE"
+echo "PASS: the zip's and the installer's programs under Wine"

@@ -1,6 +1,7 @@
 #include "window/serverinterface.h"
 #include "ui_serverinterface.h"
 
+#include "adapter/firewall.h"
 #include "adapter/networkadapters.h"
 #include "image/flashimage.h"
 #include "image/imagefile.h"
@@ -71,6 +72,14 @@ ServerInterface::ServerInterface(const Options &options, NetworkAdapters *adapte
     setGeometry(initialGeometry());
     // The first thing a technician does, on the keyboard too.
     m_downloadButton->setFocus();
+    // Once the window shows: a firewall that keeps the device out is said
+    // before the technician waits at Step 3 for a device that cannot come.
+    QTimer::singleShot(0, this, [this] {
+        if (checkFirewall(QCoreApplication::applicationFilePath(), protocol::kPort) == FirewallVerdict::Blocks)
+            m_status->showNote(QStringLiteral("Windows Firewall keeps the device out on this network: no rule lets "
+                                              "TcpServer accept port 10013 here. Install TcpServer with its "
+                                              "installer, or allow it on public networks."));
+    });
 }
 
 ServerInterface::~ServerInterface()
