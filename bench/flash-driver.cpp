@@ -1,13 +1,15 @@
 // The benchmark's way of pressing Download: the real window, shown (on the
 // offscreen platform when there is no display), with its button clicked for
-// each flash. It reads its image from below its own directory, as the program
-// does, so the benchmark runs it from a throwaway directory.
+// each flash; or, with --core, the transfer server alone, handed the image as
+// the window would hand it. It reads its image from below its own directory,
+// as the program does, so the benchmark runs it from a throwaway directory.
 //
-//   flash-driver [--flashes N]
+//   flash-driver [--core] [--flashes N]
 //
-// For each flash it clicks Download, prints "READY", and waits until the
-// device has closed the connection; then it prints "DONE <message>". At the
-// end it prints its CPU seconds and peak resident memory.
+// For each flash it hands the image over, prints "READY", and waits until
+// the transfer has ended; then it prints "DONE <how>". At the end it prints
+// its CPU seconds and peak resident memory.
+#include "image/imagefile.h"
 #include "server/tcpserver.h"
 #include "window/serverinterface.h"
 
@@ -17,11 +19,13 @@
 #include <QTest>
 #include <QTextStream>
 
+#include <memory>
 #include <sys/resource.h>
 
 int main(int argc, char *argv[])
 {
-    QApplication application(argc, argv);
+    const bool core = QByteArrayList({argv + 1, argv + argc}).contains("--core");
+    std::unique_ptr<QCoreApplication> application(core ? new QCoreApplication(argc, argv) : new QApplication(argc, argv));
     int flashes = 1;
     const QStringList arguments = QCoreApplication::arguments();
     const int at = arguments.indexOf(QStringLiteral("--flashes"));
@@ -29,21 +33,41 @@ int main(int argc, char *argv[])
         flashes = qMax(1, arguments.at(at + 1).toInt());
 
     QTextStream out(stdout);
-    ServerInterface window;
-    if (!arguments.contains(QStringLiteral("--hidden")))
-        window.show();
-    for (int flash = 0; flash < flashes; ++flash) {
-        QTest::mouseClick(window.m_downloadButton, Qt::LeftButton);
-        if (!window.m_tcpServer || !window.m_tcpServer->m_hasFile) {
-            out << "ERROR no image held after Download\n";
+    std::unique_ptr<TcpServer> alone;
+    std::unique_ptr<ServerInterface> window;
+    TcpServer *server = nullptr;
+    if (core) {
+        alone.reset(new TcpServer);
+        server = alone.get();
+        if (!server->startListen())
             return 1;
+    } else {
+        window.reset(new ServerInterface);
+        window->show();
+        server = window->findChild<TcpServer *>();
+    }
+    QString ended;
+    QObject::connect(server, &TcpServer::transferEnded, server,
+                     [&](const TransferReport &report) { ended = endingText(report.ending, "stopped"); });
+    for (int flash = 0; flash < flashes; ++flash) {
+        ended.clear();
+        if (core) {
+            QByteArray image;
+            QString failure;
+            if (!readImageFile(imageFilePath(), &image, &failure)) {
+                out << "ERROR " << failure << "\n";
+                return 1;
+            }
+            server->slotRecive(image);
+        } else {
+            QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("downloadButton")), Qt::LeftButton);
         }
         out << "READY\n";
         out.flush();
-        // The transfer ends when the image is released; the device decides when.
-        while (window.m_tcpServer->m_hasFile)
+        // The device decides when the transfer ends.
+        while (ended.isEmpty())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        out << "DONE " << window.m_messageLabel->text() << "\n";
+        out << "DONE " << ended << "\n";
         out.flush();
     }
 

@@ -1,31 +1,37 @@
 #!/bin/bash
-# The benchmark: how long a flash takes per block with TcpServer, with a
-# minimal server of the same protocol on plain blocking sockets (the floor),
-# and with tftpd-hpa (what a technician would otherwise use), for images of
-# 1, 16 and 64 MiB. Builds in Release, runs everything on loopback, prints a
-# table, and writes bench/results/ and docs/performance-per-block.png.
+# The benchmark: how long a flash takes per block with TcpServer's window, its
+# transfer server alone, the headless station, a minimal server of the same
+# protocol on plain blocking sockets (the floor), and tftpd-hpa (what a
+# technician would otherwise use), for images of 1, 16 and 64 MiB; and what the
+# image's SHA-256 costs beside openssl dgst for a 1 GiB image. Builds in
+# Release, runs everything on loopback, prints a table, and writes
+# bench/results/ and docs/performance-per-block.png.
 #
-#   bench/run.sh [--runs N] [--sizes "1 16 64"]
+#   bench/run.sh [--runs N] [--sizes "1 16 64"] [--digest-mib M]
 #
-# Every size is measured with all processes on one CPU ("pinned") and with the
-# scheduler placing them ("spread"); each N times (default 3).
+# Every size is measured with all processes on one CPU ("pinned"), with the
+# scheduler placing them ("spread"), and beside two busy loops at normal
+# priority ("busy", each loop bounded to 10 minutes); each N times (default 3),
+# every server once per run, so that the ratios compare one run's figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 runs=3
 sizes="1 16 64"
+digest_mib=1024
 while [ $# -gt 0 ]; do
     case "$1" in
     --runs) runs=$2; shift 2 ;;
     --sizes) sizes=$2; shift 2 ;;
-    *) echo "usage: bench/run.sh [--runs N] [--sizes \"1 16 64\"]" >&2; exit 2 ;;
+    --digest-mib) digest_mib=$2; shift 2 ;;
+    *) echo "usage: bench/run.sh [--runs N] [--sizes \"1 16 64\"] [--digest-mib M]" >&2; exit 2 ;;
     esac
 done
 
 if [ "${TCPSERVER_BENCH_INSIDE:-0}" != 1 ]; then
     . scripts/packages.sh
-    ensure_packages $BUILD_PACKAGES util-linux gawk
+    ensure_packages $BUILD_PACKAGES util-linux gawk openssl
     # tftpd-hpa serves only as root (it gives up root for a user of its own).
     have_tftp=no
     if [ "$(id -u)" = 0 ] && ensure_packages tftpd-hpa curl >/dev/null 2>&1; then
@@ -34,7 +40,8 @@ if [ "${TCPSERVER_BENCH_INSIDE:-0}" != 1 ]; then
     have_plot=yes
     ensure_packages gnuplot-nox >/dev/null 2>&1 || have_plot=no
     cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTCPSERVER_BUILD_BENCH=ON >/dev/null
-    cmake --build build-bench --target flash-driver floor-server tftp-client device-emulator >/dev/null
+    cmake --build build-bench --target flash-driver digest-driver floor-server tftp-client device-emulator \
+        tcpserver-station >/dev/null
     export have_tftp have_plot
     # As root, everything runs in a private network namespace: a clean
     # loopback that no other program uses. tftpd-hpa wants one address that is
@@ -43,7 +50,8 @@ if [ "${TCPSERVER_BENCH_INSIDE:-0}" != 1 ]; then
         export TCPSERVER_BENCH_INSIDE=1 TCPSERVER_BENCH_WHERE="a private network namespace (clean loopback)"
         exec unshare --net bash -c 'ip link set lo up &&
             ip link add bench0 type veth peer name bench1 && ip address add 10.254.0.1/24 dev bench0 &&
-            ip link set bench0 up && ip link set bench1 up && exec "$0" "$@"' "$0" --runs "$runs" --sizes "$sizes"
+            ip link set bench0 up && ip link set bench1 up && exec "$0" "$@"' "$0" --runs "$runs" --sizes "$sizes" \
+            --digest-mib "$digest_mib"
     fi
     export TCPSERVER_BENCH_WHERE="this machine's loopback (not root: no private namespace)"
 fi
@@ -51,7 +59,8 @@ fi
 bin=$root/build-bench
 emulator=$bin/bin/device-emulator
 work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+busy=""
+trap 'kill $busy $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 results=$root/bench/results
 mkdir -p "$results"
 raw=$results/raw.tsv
@@ -85,21 +94,33 @@ summary() {
          END { print seconds "\t" blocks "\t" median "\t" p99 }' "$1"
 }
 
-run_program() { # placement size image
-    local pin=$1 size=$2 image=$3 dir=$work/program
+# The window (flash-driver) or the server alone (flash-driver --core), run
+# from a folder that holds the image.
+run_program() { # pin size image name [--core]
+    local pin=$1 size=$2 image=$3 name=$4 dir=$work/program
     rm -rf "$dir"
     mkdir -p "$dir/abset/boor/true"
     cp "$bin/bench/flash-driver" "$dir/"
     ln "$image" "$dir/abset/boor/true/file.bin" 2>/dev/null || cp "$image" "$dir/abset/boor/true/file.bin"
-    (cd "$dir" && QT_QPA_PLATFORM=offscreen $pin ./flash-driver >driver.txt 2>driver.err) &
+    (cd "$dir" && QT_QPA_PLATFORM=offscreen $pin ./flash-driver ${5:-} >driver.txt 2>driver.err) &
     local driver=$!
     wait_for READY "$dir/driver.txt"
     $pin "$emulator" --quiet --expect "$image" >"$dir/device.txt"
     wait $driver
-    grep -q "DONE Download complete" "$dir/driver.txt"
+    grep -q "DONE complete" "$dir/driver.txt"
     local usage
     usage=$(awk '/^CPU/ { print $2 "\t" $6 }' "$dir/driver.txt")
-    echo -e "program\t$size\t$(summary "$dir/device.txt")\t$usage"
+    echo -e "$name\t$size\t$(summary "$dir/device.txt")\t$usage"
+}
+
+run_station() {
+    local pin=$1 size=$2 image=$3
+    $pin "$bin/bin/tcpserver-station" --image "$image" --count 1 --no-log >"$work/station.txt" 2>&1 &
+    local station=$!
+    wait_for Listening "$work/station.txt"
+    $pin "$emulator" --quiet --expect "$image" >"$work/station-device.txt"
+    wait $station
+    echo -e "station\t$size\t$(summary "$work/station-device.txt")\t-\t-"
 }
 
 run_floor() {
@@ -136,17 +157,27 @@ run_tftpd() {
     echo -e "tftpd-hpa\t$size\t$(summary "$work/tftp.txt")\t$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }')\t-"
 }
 
+# Two loops that keep both CPUs busy at normal priority, each ending by itself.
+start_busy() { busy=""; for _ in 1 2; do timeout 600 sh -c 'while :; do :; done' & busy="$busy $!"; done; }
+stop_busy() { kill $busy 2>/dev/null || true; wait $busy 2>/dev/null || true; busy=""; }
+
 echo -e "placement\trun\tserver\tMiB\tseconds\tblocks\tmedian_us\tp99_us\tcpu_s\tpeak_rss_mib" >"$raw"
 for size in $sizes; do
     image=$work/image-$size.bin
     head -c $((size * 1024 * 1024)) /dev/urandom >"$image"
     for run in $(seq "$runs"); do
-        for placement in pinned spread; do
+        for placement in pinned spread busy; do
             pin=""
             [ $placement = pinned ] && pin="taskset -c $cpu"
-            run_program "$pin" "$size" "$image" | sed "s/^/$placement\t$run\t/" >>"$raw"
-            run_floor "$pin" "$size" "$image" | sed "s/^/$placement\t$run\t/" >>"$raw"
-            [ "$have_tftp" = yes ] && run_tftpd "$pin" "$size" "$image" | sed "s/^/$placement\t$run\t/" >>"$raw"
+            [ $placement = busy ] && start_busy
+            {
+                run_program "$pin" "$size" "$image" program
+                run_program "$pin" "$size" "$image" core --core
+                run_station "$pin" "$size" "$image"
+                run_floor "$pin" "$size" "$image"
+                [ "$have_tftp" = yes ] && run_tftpd "$pin" "$size" "$image"
+            } | sed "s/^/$placement\t$run\t/" >>"$raw"
+            [ $placement = busy ] && stop_busy
             echo "  $size MiB, run $run, $placement: done"
         done
     done
@@ -155,6 +186,28 @@ done
 
 # Medians over the runs, and the targets' ratios.
 gawk -F'\t' -f bench/summarize.awk "$raw" | tee "$results/summary.md"
+
+# The image's digest beside openssl dgst, on the same file, and how long the
+# event loop waits meanwhile.
+image=$work/digest.bin
+head -c $((digest_mib * 1024 * 1024)) /dev/urandom >"$image"
+{
+    echo
+    echo "### The image's SHA-256, $digest_mib MiB"
+    echo
+    echo "| run | TcpServer's digest (its own thread) | openssl dgst -sha256 (reads as it hashes) | ratio | longest event-loop gap meanwhile | reading the image (Download) |"
+    echo "| --- | --- | --- | --- | --- | --- |"
+    for run in $(seq "$runs"); do
+        ours=$("$bin/bench/digest-driver" "$image")
+        start=$(date +%s.%N)
+        theirs=$(openssl dgst -sha256 -r "$image" | cut -d' ' -f1)
+        end=$(date +%s.%N)
+        [ "$theirs" = "$(echo "$ours" | sed 's/.*sha256 //')" ] || { echo "error: the digests differ" >&2; exit 1; }
+        echo "$ours" | awk -v run="$run" -v s="$start" -v e="$end" '{
+            printf "| %d | %.3f s | %.3f s | %.2f | %s ms | %s s |\n", run, $5, e - s, $5 / (e - s), $10, $2 }'
+    done
+} | tee -a "$results/summary.md"
+rm -f "$image"
 
 if [ "$have_plot" = yes ]; then
     awk -F'\t' 'NR > 1 && $1 == "pinned" { print $3 "\t" $4 "\t" $7 }' "$raw" | sort -k1,1 -k2,2n >"$work/plot.tsv"

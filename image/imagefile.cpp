@@ -1,5 +1,6 @@
 #include "image/imagefile.h"
 
+#include "image/hugepages.h"
 #include "image/regularfile.h"
 
 #include <QCoreApplication>
@@ -32,6 +33,7 @@ bool readWholeImage(QIODevice &device, QByteArray *image, QString *failure)
         *failure = QStringLiteral("there is not enough memory to hold it");
         return false;
     }
+    preferHugePages(bytes.data(), size);
     qint64 done = 0;
     while (done < size) {
         const qint64 got = device.read(bytes.data() + done, size - done);

@@ -2,7 +2,7 @@
 
 #include "adapter/neighbours.h"
 #include "adapter/networkadapters.h"
-#include "server/keepalive.h"
+#include "server/socketio.h"
 
 #include <QDebug>
 #include <QMetaMethod>
@@ -353,8 +353,8 @@ TransferReport TcpServer::reportOf(TransferReport::Ending ending) const
 
 void TcpServer::sendFileSize()
 {
-    m_socket->write(protocol::lengthHeader(m_fileData.size()));
-    m_socket->flush();
+    const QByteArray header = protocol::lengthHeader(m_fileData.size());
+    writeNow(m_socket, header.constData(), header.size());
     m_lengthSent = true;
 }
 
@@ -375,8 +375,7 @@ void TcpServer::sendFileBlock()
         std::memset(padded + available, 0, size_t(protocol::kBlockSize - available));
         block = padded;
     }
-    m_socket->write(block, protocol::kBlockSize);
-    m_socket->flush();
+    writeNow(m_socket, block, protocol::kBlockSize);
     m_sinceLastBlock.start();
     // Stop at the end of the image rather than pointing past it.
     m_sendPos += available;

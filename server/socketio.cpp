@@ -1,4 +1,4 @@
-#include "server/keepalive.h"
+#include "server/socketio.h"
 
 #include <QAbstractSocket>
 #include <QVariant>
@@ -7,6 +7,7 @@
 #include <winsock2.h>
 #include <mstcpip.h>
 #else
+#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -36,4 +37,23 @@ void enableKeepAlive(QAbstractSocket *socket)
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kIntervalSeconds, sizeof kIntervalSeconds);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kProbes, sizeof kProbes);
 #endif
+}
+
+void writeNow(QAbstractSocket *socket, const char *data, qint64 size)
+{
+    qint64 sent = 0;
+    const qintptr descriptor = socket->socketDescriptor();
+    if (descriptor != -1 && socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState) {
+#ifdef Q_OS_WIN
+        const int done = ::send(SOCKET(descriptor), data, int(size), 0);
+#else
+        // Never a SIGPIPE for a peer that has gone: the socket reports it.
+        const ssize_t done = ::send(int(descriptor), data, size_t(size), MSG_NOSIGNAL);
+#endif
+        sent = done > 0 ? qint64(done) : 0;
+    }
+    if (sent < size) {
+        socket->write(data + sent, size - sent);
+        socket->flush();
+    }
 }
