@@ -35,6 +35,12 @@ FlashImage::~FlashImage()
     delete m_digestThread;
 }
 
+void FlashImage::waitForDigest()
+{
+    m_digestThread->wait();
+    m_sha256 = m_computed;
+}
+
 QString FlashImage::fileName() const
 {
     return QFileInfo(m_path).fileName();

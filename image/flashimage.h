@@ -31,6 +31,8 @@ public:
     QString failure() const { return m_failure; }
     // Empty until it is computed; digestComputed() then follows.
     QString sha256() const { return m_sha256; }
+    // Has it now: at most a second or two, for the largest image.
+    void waitForDigest();
 
 signals:
     void digestComputed();

@@ -93,6 +93,12 @@ FlashLog::~FlashLog()
 {
     if (!m_writerThread)
         return;
+    // No row is lost at the end for want of its digest: it is waited for.
+    for (const Row &row : qAsConst(m_rows)) {
+        if (row.image)
+            row.image->waitForDigest();
+    }
+    writeReady();
     // Rows handed over are written before the thread ends: the end is queued
     // behind them.
     QMetaObject::invokeMethod(m_writer, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);

@@ -171,8 +171,12 @@ void TcpServer::newClientConnect()
     // A stranger gets nothing; a newcomer while a device is being flashed
     // must not disturb it.
     if (!fromDeviceNetwork(newcomer) || transferRunning()) {
+        const bool device = fromDeviceNetwork(newcomer);
+        const QString address = plain(newcomer->peerAddress()).toString();
         newcomer->close();
         newcomer->deleteLater();
+        if (device)
+            emit deviceTurnedAway(address);
         return;
     }
     // The newest connection is the device; an earlier one is dropped, so that

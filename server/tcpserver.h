@@ -65,6 +65,8 @@ signals:
     void deviceConnected(const QString &address);
     // The device's connection ended, or is no longer served.
     void deviceDisconnected();
+    // A second device connected while one is being flashed; it was closed.
+    void deviceTurnedAway(const QString &address);
     // A request arrived while an image is held, cut to its first characters.
     void requestEchoed(const QString &request);
     // Block number index (counted from 0) went out, as the device received it.

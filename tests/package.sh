@@ -1,11 +1,8 @@
 #!/bin/bash
-# The packages, end to end: the .deb and the .tar.gz, lintian, dpkg -i; in a
-# network namespace of its own (tests/support/package-flash.sh) the address
-# helper as members and strangers of the group tcpserver run it, and an
-# ordinary user flashes a device on the other end of a cable, with the window
-# and with the station; purge leaves nothing. It touches only what it made: it
-# refuses to run where a tcpserver package is on the machine already (its purge
-# would take /var/lib/tcpserver/file.bin along), and downloads nothing.
+# The packages, end to end: the .deb and the .tar.gz, lintian, dpkg -i; in a network namespace of its own
+# (support/package-flash.sh) the helper, the window and the station as a technician uses them; purge leaves
+# nothing. It touches only what it made: it refuses where a tcpserver package is on the machine already (its
+# purge would take /var/lib/tcpserver/file.bin along), and downloads nothing.
 #   tests/package.sh BUILD_DIR      (as root, or with sudo)
 set -euo pipefail
 build=$1

@@ -1,7 +1,6 @@
-// The protocol as devices see it on the wire and as the server reports it,
-// with no window: conversations, the watch, the device emulator's verdicts,
-// and a bounded random walk checked against a model of the protocol
-// (TCPSERVER_FUZZ_SEED and TCPSERVER_FUZZ_STEPS vary it).
+// The protocol as devices see it on the wire and as the server reports it, with no window: conversations,
+// the watch, the device emulator's verdicts, and a bounded random walk checked against a model of the
+// protocol (TCPSERVER_FUZZ_SEED and TCPSERVER_FUZZ_STEPS vary it).
 #include "support/session.h"
 
 #include "server/tcpserver.h"
@@ -48,14 +47,10 @@ void ProtocolTest::conversations_data()
         "ended=stalled,complete");
     row("a device that sends only part of a request is closed", "watch 100; " + flash + "A ok 0; A ok 1; A o -; stall; A closed",
         "ended=stalled");
-    row("a newcomer once the length was told is closed; the device goes on", flash + "B refused; " + whole, "ended=complete");
-    row("a newcomer before anyone asked replaces the earlier connection",
-        "image 3000; download; A connect; B connect; A closed; B updata len; B ok 0; B ok 1; B ok 2; B close", "ended=complete");
-    row("a connection that closes without asking leaves the image loaded",
-        "image 3000; download; B connect; B close; A connect; A updata len; " + whole, "ended=complete");
+    row("a newcomer once the length was told is closed; the device goes on", flash + "B refused; " + whole,
+        "ended=turned away 127.0.0.1,complete");
     row("a device that leaves mid-transfer ends it and the image with it", flash + "A ok 0; A close; B connect; B updata refused",
-        "ended=closed,refused | progress=33");
-    row("a device that leaves mid-transfer: how far it came", flash + "A ok 0; A close", "sent=1 blocks, 1024 bytes");
+        "ended=closed,refused | progress=33 | sent=1 blocks, 1024 bytes");
     row("a new image mid-transfer ends that flash; the device starts over",
         flash + "A ok 0; image 2000; download; A closed; B connect; B updata len; B ok 0; B ok 1; B close",
         "ended=restarted,complete");
@@ -71,7 +66,6 @@ void ProtocolTest::conversations_data()
     row("3 blocks: the bar shows 66 after two", blocks(3, 2), "progress=66");
     row("12 blocks: the sum falls short, 99 after all twelve", blocks(12, 12), "progress=99");
     row("100 blocks: the bar shows 1 after the first", blocks(100, 1), "progress=1");
-    row("1000 blocks: nothing shows after ten", blocks(1000, 10), "progress=0");
     row("1000 blocks: the bar moves once past 1 %, after eleven", blocks(1000, 11), "progress=1");
     const QString image = "image 70000; download; ";
     row("the emulator verifies the whole image", image + "emulator 0 verified --expect IMAGE", "ended=complete");
@@ -156,9 +150,8 @@ void ProtocolTest::idleConnectionsAreProbed()
     ss.start("ss", {"-tnoH", "state", "established", QStringLiteral("( sport = :%1 )").arg(session.server()->serverPort())});
     QVERIFY(ss.waitForFinished());
     const QString shown = QString::fromLatin1(ss.readAll());
-    const QRegularExpressionMatch timer = QRegularExpression("timer:\\(keepalive,([0-9.]+)(ms|sec|min)").match(shown);
-    const double seconds = timer.captured(1).toDouble() * (timer.captured(2) == "ms" ? 0.001 : timer.captured(2) == "min" ? 60 : 1);
-    QVERIFY2(timer.hasMatch() && seconds <= 10, qPrintable(shown)); // the system's own default is two hours
+    // Due within seconds; the system's own default is two hours ("119min").
+    QVERIFY2(shown.contains(QRegularExpression("timer:\\(keepalive,[0-9.]+(ms|sec),")), qPrintable(shown));
 #endif
 }
 

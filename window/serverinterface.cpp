@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QStyle>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QWindow>
@@ -107,11 +108,17 @@ QRect ServerInterface::initialGeometry()
     // small for scrolls.
     for (QScrollArea *area : {m_stepsArea, m_contentArea})
         area->setMinimumSize(area->widget()->minimumSizeHint());
-    const QSize natural = minimumSizeHint();
+    QSize natural = minimumSizeHint();
     const QSize room = screen->availableGeometry().size();
-    for (QScrollArea *area : {m_stepsArea, m_contentArea})
-        area->setMinimumSize(natural.width() <= room.width() ? area->minimumWidth() : 0,
-                             natural.height() <= room.height() ? area->minimumHeight() : 0);
+    const bool wide = natural.width() <= room.width(), high = natural.height() <= room.height();
+    // Content that scrolls sideways takes a scroll bar's height too.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    for (QScrollArea *area : {m_stepsArea, m_contentArea}) {
+        const QSize content = area->widget()->minimumSizeHint();
+        area->setMinimumSize(wide ? content.width() : 0, high ? content.height() + (wide ? 0 : bar) : 0);
+    }
+    if (high)
+        natural.setHeight(minimumSizeHint().height());
     // Where the platform knows the frame before the window shows (Windows),
     // it is made room for.
     winId();

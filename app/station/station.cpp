@@ -67,6 +67,10 @@ bool Station::start()
         });
     }
     connect(m_server, &TcpServer::deviceConnected, this, [this](const QString &device) { m_device = device; });
+    // Two devices on one cable: the one that came second is told to the operator.
+    connect(m_server, &TcpServer::deviceTurnedAway, this, [this](const QString &device) {
+        m_out << (m_terminal ? "\r" : "") << device << " turned away: " << m_device << " is being flashed" << Qt::endl;
+    });
     connect(m_server, &TcpServer::progress, this, &Station::showProgress);
     connect(m_server, &TcpServer::transferEnded, this, &Station::showEnded);
     connect(m_server, &TcpServer::listenFailed, this, [this](const QString &error) {

@@ -40,12 +40,20 @@ if [ -n "$adapter" ]; then
 fi
 cd "$work"
 if [ "${1:-}" = --download ]; then
+    # The device on the far end of the cable, in a namespace of its own.
+    unshare --net sleep 120 &
+    device=$!
+    for _ in $(seq 50); do [ "$(readlink /proc/$device/ns/net)" != "$(readlink /proc/self/ns/net)" ] && break; sleep 0.1; done
+    ip link set cable0 netns $device
+    nsenter --net=/proc/$device/ns/net sh -c 'ip link set lo up; ip address add 192.168.0.50/24 dev cable0; ip link set cable0 up'
     QT_QPA_PLATFORM=offscreen ./grab-window "$picture" "$@" >grab.log 2>&1 &
     grabber=$!
     for _ in $(seq 100); do grep -q READY grab.log && break; sleep 0.1; done
-    "$root/build-docs/bin/device-emulator" --quiet --delay 2 >/dev/null 2>&1 &
+    nsenter --net=/proc/$device/ns/net "$root/build-docs/bin/device-emulator" --host 192.168.0.92 --quiet --delay 2 \
+        >/dev/null 2>&1 &
+    emulator=$!
     wait $grabber
-    kill %2 2>/dev/null || true
+    kill $emulator $device 2>/dev/null || true
 else
     QT_QPA_PLATFORM=offscreen ./grab-window "$picture" >/dev/null 2>&1
 fi
@@ -57,3 +65,4 @@ shoot "" "" no-adapter.png
 shoot Ethernet 192.168.0.92/24 address-right.png
 shoot Ethernet 10.20.30.40/24 address-wrong.png
 shoot Ethernet 192.168.0.92/24 transfer.png --download --after-blocks 900
+shoot Ethernet 192.168.0.92/24 after-flash.png --download --after-flash

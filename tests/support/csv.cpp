@@ -1,5 +1,7 @@
 #include "csv.h"
 
+#include <QFile>
+
 QList<QStringList> parseCsv(const QByteArray &bytes)
 {
     const QString text = QString::fromUtf8(bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes);
@@ -30,4 +32,10 @@ QList<QStringList> parseCsv(const QByteArray &bytes)
     if (!field.isEmpty() || !fields.isEmpty())
         rows << (fields << field + "<no line end>");
     return rows;
+}
+
+QList<QStringList> readCsv(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? parseCsv(file.readAll()) : QList<QStringList>();
 }

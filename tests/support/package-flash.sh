@@ -1,7 +1,6 @@
 #!/bin/bash
-# The installed package as a technician uses it, in this (private) network
-# namespace: the PC's adapter Ethernet is cabled (a veth pair) to a device at
-# 192.168.0.50 in a namespace of its own. Run by tests/package.sh.
+# The installed package as a technician uses it, in this (private) network namespace: the PC's adapter
+# Ethernet is cabled (a veth pair) to a device at 192.168.0.50. Run by tests/package.sh.
 #   tests/support/package-flash.sh SCRATCH
 set -euo pipefail
 scratch=$1
@@ -20,39 +19,38 @@ head -c 300000 /dev/urandom >"$scratch/image.bin"
 as_user "$member" cp "$scratch/image.bin" /var/lib/tcpserver/file.bin || fail "the group cannot write the image"
 
 # The cable, and the device on its other end.
-unshare --net sleep 600 &
-device=$! pids="$pids $!"
-for _ in $(seq 50); do [ "$(readlink /proc/$device/ns/net)" != "$(readlink /proc/self/ns/net)" ] && break; sleep 0.1; done
-on_device() { nsenter --net=/proc/$device/ns/net "$@"; }
-ip link add Ethernet type veth peer name peer0 && ip link set peer0 netns $device
-ip address add 10.1.1.1/24 dev Ethernet && ip link set Ethernet up
-on_device ip address add 192.168.0.50/24 dev peer0 && on_device ip link set peer0 up && on_device ip link set lo up
-mac=$(on_device ip -o link show peer0 | sed -n "s/.*link\/ether \([0-9a-f:]*\).*/\1/p")
+. "$(dirname "$0")/device.sh"
+cable Ethernet 10.1.1.1
+mac=$(device_mac)
 
-# The helper: nobody outside the group starts it; a member gets only the wired
-# adapter's address changed, and only on the wired adapter.
+# The helper: nobody outside the group starts it; for a member it changes
+# nothing but the wired adapter, and never a loopback (here one renamed to a
+# wired adapter's name).
 helper=/usr/lib/tcpserver/tcpserver-set-address
 status=0; as_user "$stranger" $helper Ethernet 2>/dev/null || status=$?
 [ $status = 126 ] || fail "a stranger to the group got the helper started (status $status)"
-for refused in "lo 3" "eth0 3" "wg0 3" "peer0 3" "Ethernet:1 3" "Ethernet9 3" "Ethernet5 4" "x/y 3"; do
-    set -- $refused
-    status=0; as_user "$member" $helper "$1" 2>/dev/null || status=$?
-    [ $status = "$2" ] || fail "the helper answered \"$1\" with status $status, not $2"
+ip link set lo down && ip link set lo name Ethernet2
+for refused in "Ethernet2|5" "lo|3" "eth0|3" "wg0|3" "peer0|3" "Ethernet:1|3" "Ethernet9|3" "Ethernet5|4" "x/y|3" "|3"; do
+    status=0; as_user "$member" $helper "${refused%|*}" 2>/dev/null || status=$?
+    [ $status = "${refused#*|}" ] || fail "the helper answered \"${refused%|*}\" with status $status, not ${refused#*|}"
 done
+ip link set Ethernet2 name lo && ip link set lo up
 [ "$(ip -4 -o address show dev Ethernet | awk '{print $4}')" = 10.1.1.1/24 ] || fail "a refused name changed an address"
 [ "$(ip -4 -o address show dev lo | awk '{print $4}')" = 127.0.0.1/8 ] || fail "the loopback lost its address"
-as_user "$member" $helper Ethernet || fail "a member could not set the address"
-[ "$(ip -4 -o address show dev Ethernet | awk '{print $4}')" = 192.168.0.92/24 ] || fail "the helper left other addresses"
 
 # The window, on a display of its own (Xvfb: the offscreen platform takes no key
-# press from outside): Download has the focus, Space loads the image, the
-# device flashes, and the record names the image and the device.
+# press from outside), started with the adapter at another address: ModifyIP
+# (Tab, Space) sets it through the helper, Download (Shift+Tab, Space) loads
+# the image, the device flashes, and the record names the image and the device.
 . "$(dirname "$0")/display.sh"
 # (Started as a simple command, so that $! is the program's own process.)
 "${user[@]:0:3}" --groups="$member" "${user[@]:3}" QT_QPA_PLATFORM=xcb /usr/bin/TcpServer >"$scratch/program.log" 2>&1 &
 window_pid=$! pids="$pids $!"
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tcp Server$' | head -n 1) || fail "no window"
-xdotool windowfocus --sync "$window" key space
+xdotool windowfocus --sync "$window" key Tab space
+for _ in $(seq 100); do [ "$(ip -4 -o address show dev Ethernet | awk '{print $4}')" = 192.168.0.92/24 ] && break; sleep 0.1; done
+[ "$(ip -4 -o address show dev Ethernet | awk '{print $4}')" = 192.168.0.92/24 ] || fail "ModifyIP left other addresses"
+xdotool windowfocus --sync "$window" key shift+Tab space
 on_device /usr/bin/device-emulator --host 192.168.0.92 --expect "$scratch/image.bin" --quiet >"$scratch/device.log" ||
     { cat "$scratch/device.log" "$scratch/program.log"; fail "the flash from the window"; }
 record=$scratch/home/.local/share/TcpServer/flash-log.csv
@@ -63,12 +61,44 @@ grep -q ",complete,192.168.0.50,$mac,/usr/lib/tcpserver/abset/boor/true/file.bin
 grep -q "sha256 received $digest" "$scratch/device.log" || fail "the device's digest is not the window's"
 kill $window_pid && wait $window_pid 2>/dev/null || true
 
-# The station, the same way.
-"${user[@]:0:3}" --groups="$member" "${user[@]:3}" /usr/bin/tcpserver-station --count 1 >"$scratch/station.log" 2>&1 &
-station=$! pids="$pids $!"
-for _ in $(seq 50); do grep -q Listening "$scratch/station.log" && break; sleep 0.1; done
-on_device /usr/bin/device-emulator --host 192.168.0.92 --expect "$scratch/image.bin" --quiet >/dev/null ||
-    { cat "$scratch/station.log"; fail "the flash from the station"; }
-wait $station || { cat "$scratch/station.log"; fail "the station's status"; }
-grep -q "flash 1: 192.168.0.50 ($mac), complete" "$scratch/station.log" || { cat "$scratch/station.log"; fail "the station's line"; }
-[ "$(grep -c ",complete,192.168.0.50,$mac," "$record")" = 2 ] || fail "the station's record"
+# The station, as a bench uses it: one line per flash, a summary, and a status
+# that says whether every flash that began completed.
+station() { # station ARGS: started as the member, its output in station.log
+    "${user[@]:0:3}" --groups="$member" "${user[@]:3}" /usr/bin/tcpserver-station "$@" >"$scratch/station.log" 2>&1 &
+    station=$! pids="$pids $!"
+    for _ in $(seq 50); do grep -q "Listening\|error" "$scratch/station.log" && break; sleep 0.1; done
+}
+device() { on_device /usr/bin/device-emulator --host 192.168.0.92 --quiet "$@" >/dev/null || true; }
+ended() { # ended STATUS LINE...: the station ended with STATUS, having said each LINE
+    local status=0
+    wait $station || status=$?
+    [ $status = "$1" ] || { cat "$scratch/station.log"; fail "the station ended with status $status, not $1"; }
+    for line in "${@:2}"; do grep -qF -- "$line" "$scratch/station.log" || { cat "$scratch/station.log"; fail "no \"$line\""; }; done
+}
+station --count 1
+device --expect "$scratch/image.bin"
+ended 0 "Image SHA-256 $digest" "flash 1: 192.168.0.50 ($mac), complete" "1 flash began: 1 complete, 0 not."
+station --count 1
+device --disconnect-after 5
+device --stop-after 3 --hold 2000
+device --expect "$scratch/image.bin"
+ended 1 "flash 1: 192.168.0.50 ($mac), device closed early" "flash 2: 192.168.0.50 ($mac), stalled" "flash 3: " \
+    "3 flashes began: 1 complete, 2 not."
+station # Ctrl+C mid-flash: that flash ends, and the record says so
+device --delay 20 --timeout 3000 &
+for _ in $(seq 100); do grep -q "192.168.0.50: 10 %" "$scratch/station.log" && break; sleep 0.1; done
+kill -INT $station
+ended 1 "flash 1: 192.168.0.50 ($mac), stopped mid-flash" "1 flash began: 0 complete, 1 not."
+station --image /nonexistent/file.bin
+ended 1 "error: cannot use the image /nonexistent/file.bin: there is no such file"
+station --count 0
+ended 2 "error: --count takes a whole number of 1 or more"
+"${user[@]:0:3}" --groups="$member" "${user[@]:3}" /usr/bin/tcpserver-station >/dev/null 2>&1 & # holds the port
+holder=$! pids="$pids $!"
+sleep 1
+/usr/bin/tcpserver-station --no-log >"$scratch/station.log" 2>&1 & # another user's, with a session of its own
+station=$!
+ended 1 "error: cannot listen on port 10013: "
+kill -INT $holder
+[ "$(grep -c ",complete,192.168.0.50,$mac," "$record")" = 3 ] && grep -q ",station stopped mid-flash,192.168.0.50," "$record" ||
+    { cat "$record"; fail "the station's record"; }

@@ -53,6 +53,13 @@ QByteArray pattern(int length, int seed)
     return bytes;
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 int runProgram(const QString &program, const QStringList &arguments)
 {
     QProcess process;
@@ -134,11 +141,6 @@ TcpServer *Session::server() const
     return m_core ? m_core.get() : window ? window->findChild<TcpServer *>() : nullptr;
 }
 
-QString Session::logPath() const
-{
-    return m_logPath;
-}
-
 // What the server reports, for waiting on it and for the core's checks.
 void Session::watch(TcpServer *server)
 {
@@ -147,13 +149,14 @@ void Session::watch(TcpServer *server)
     m_watched = server;
     connect(server, &TcpServer::deviceConnected, this, [this](const QString &address) { ++m_connects, m_connected = address; });
     connect(server, &TcpServer::deviceDisconnected, this, [this] { ++m_disconnects; });
+    connect(server, &TcpServer::deviceTurnedAway, this, [this](const QString &address) { m_endings << "turned away " + address; });
     connect(server, &TcpServer::requestEchoed, this, [this](const QString &request) { m_echoes << request; });
     connect(server, &TcpServer::progress, this, [this](int percent) { m_progress = percent; });
     connect(server, &TcpServer::hintSig, this, [this] { ++m_refusals; });
     connect(server, &TcpServer::transferEnded, this, [this](const TransferReport &report) {
         static const char *names[] = {"complete", "closed", "stalled", "restarted", "stopped", "refused"};
         m_endings << names[report.ending];
-        m_report = report;
+        m_reports << report;
     });
 }
 
@@ -284,7 +287,6 @@ void Session::step(const QString &words)
         QDir(path).removeRecursively();
         QFile::remove(path);
         QDir().mkpath(arg == "dir" ? path : QFileInfo(path).path());
-        QFile file(path);
 #ifdef Q_OS_UNIX
         if (arg == "fifo")
             QVERIFY(mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
@@ -292,9 +294,9 @@ void Session::step(const QString &words)
         if (arg == "link") // to a file that is no image of ours
             QVERIFY(QFile::link(QCoreApplication::applicationFilePath(), path));
         if (arg == "huge") // sparse, one byte more than a flash can carry
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(maxImageBytes() + 1));
+            QVERIFY(QFile(path).open(QIODevice::WriteOnly) && QFile::resize(path, maxImageBytes() + 1));
         else if (arg.toInt() || arg == "0")
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(m_file) == m_file.size());
+            QVERIFY(writeFile(path, m_file));
     } else if (verb == "download") {
         if (m_core)
             m_core->slotRecive(m_file);
@@ -328,8 +330,7 @@ void Session::step(const QString &words)
     } else if (verb == "emulator") { // emulator STATUS WORD ARGS: it ends with STATUS, having said WORD
         QStringList arguments = w.mid(3);
         if (m_core) {
-            QFile file(path);
-            QVERIFY(QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) && file.write(m_file) >= 0);
+            QVERIFY(writeFile(path, m_file));
             arguments = QStringList{"--port", QString::number(m_core->serverPort())} + arguments;
         }
         QProcess emulator;
@@ -337,7 +338,6 @@ void Session::step(const QString &words)
         emulator.start(DEVICE_EMULATOR, arguments.replaceInStrings("IMAGE", path));
         waitFor([&] { return emulator.state() == QProcess::NotRunning; }, 20000); // the server serves meanwhile
         const QString output = QString::fromUtf8(emulator.readAll());
-        m_told["emulator"] = output.toUtf8();
         QVERIFY2(emulator.exitCode() == arg.toInt() && output.contains(w.value(2)), qPrintable(output));
     } else if (arg == "connect" || arg == "refused") {
         const quint16 port = server() ? server()->serverPort() : protocol::kPort;
@@ -391,8 +391,7 @@ QString Session::show(const QString &what)
         return addresses.join(',');
     }
     if (what.startsWith("log:")) { // a column of the flash record, every row
-        QFile file(m_logPath);
-        const QList<QStringList> rows = file.open(QIODevice::ReadOnly) ? parseCsv(file.readAll()) : QList<QStringList>();
+        const QList<QStringList> rows = readCsv(m_logPath);
         const int column = rows.value(0).indexOf(what.mid(4));
         QStringList values;
         for (int i = 1; i < rows.size(); ++i)
@@ -404,9 +403,8 @@ QString Session::show(const QString &what)
         {"echo", [&] { return m_echoes.join(' '); }},
         {"progress", [&] { return QString::number(m_progress); }},
         {"connected", [&] { return m_connected; }},
-        {"sent", [&] { return QStringLiteral("%1 blocks, %2 bytes").arg(m_report.blocksSent).arg(m_report.bytesSent); }},
+        {"sent", [&] { return QString("%1 blocks, %2 bytes").arg(m_reports.value(0).blocksSent).arg(m_reports.value(0).bytesSent); }},
         {"boxes", [&] { return m_boxes.join('|'); }},
-        {"emulator", [&] { return QString::fromUtf8(m_told.value("emulator")); }},
     };
     if (core.contains(what) || !window)
         return core.contains(what) ? core[what]() : "nothing called " + what;
@@ -450,7 +448,6 @@ QString Session::show(const QString &what)
         {"window", [&] { return QString(w.isVisible() ? "open" : "closed"); }},
         {"changes", [&] { return m_fake->changes.join('|'); }},
         {"clientinput", [&] { return pane("clientInputBrowser"); }},
-        {"serveroutput", [&] { return pane("serverOutputBrowser"); }},
     };
     return shown.contains(what) ? shown[what]() : "nothing called " + what;
 }

@@ -21,9 +21,9 @@ struct FakeAdapters;
 bool waitFor(const std::function<bool()> &done, int ms = 5000); // runs the event loop meanwhile
 int runProgram(const QString &program, const QStringList &arguments); // its exit status, or -1
 QByteArray pattern(int length, int seed); // bytes that differ from block to block
+bool writeFile(const QString &path, const QByteArray &bytes); // its folder too
 bool inOwnNetworkNamespace(); // where tests may make network interfaces
-// Tables of scripts: a row's name reads as the behaviour, its checks (" | "
-// between them) as what then shows.
+// Tables of scripts: a row's name reads as the behaviour, its checks (" | " between them) as what then shows.
 void scriptColumns();
 void row(const char *name, const QString &script, const QString &checks);
 enum class Target { Core, Window }; // the server alone (on a free port), or the window (on 10013)
@@ -47,7 +47,6 @@ public:
     void verify(const QString &script, const QStringList &checks); // then each "what=value"
     QString show(const QString &what);
     TcpServer *server() const; // the server the devices meet (the window's own, or the test's)
-    QString logPath() const;
     std::unique_ptr<ServerInterface> window;
 
 private:
@@ -67,7 +66,7 @@ private:
     int m_next = 0, m_seed = 0, m_connects = 0, m_disconnects = 0, m_refusals = 0, m_progress = 0;
     int m_watchMs = 500, m_cap = 8 * 1024 * 1024;
     QString m_logPath, m_connected;
-    TransferReport m_report;
+    QList<TransferReport> m_reports;
     QMap<QString, std::shared_ptr<Device>> m_devices;
     QMap<QString, QByteArray> m_told;
     QByteArray m_file, m_loaded;
