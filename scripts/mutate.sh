@@ -2,15 +2,20 @@
 # The mutation check: makes each one-line fault of scripts/mutations.txt in a
 # copy of the sources, rebuilds incrementally, runs the suites that must catch
 # it, and prints for each whether they did. (The sanitizers are the test
-# command's business; here they would only double the time.) Exits non-zero when a fault survives, no
-# longer applies or no longer builds.
+# command's business; here they would only double the time.) Exits non-zero
+# when a fault survives, no longer applies or no longer builds.
 #   scripts/mutate.sh [WORK_DIR]    (default build-mutants/, kept for the next run)
 set -eu
 cd "$(dirname "$0")/.."
 work=$(realpath -m "${1:-build-mutants}")
 mkdir -p "$work/src"
-# Unchanged files keep their times, so a second run rebuilds nothing at first.
-git ls-files -z | xargs -0 cp -p --parents -t "$work/src"
+# Only what changed is copied (with a new time), so that a second run rebuilds
+# little; a file a run left mutated in the build, if it was stopped, is built
+# again too.
+git ls-files | while IFS= read -r file; do
+    cmp -s "$file" "$work/src/$file" 2>/dev/null || { mkdir -p "$work/src/$(dirname "$file")" && cp "$file" "$work/src/$file"; }
+done
+[ ! -f "$work/mutated" ] || touch "$work/src/$(cat "$work/mutated")"
 cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTCPSERVER_BUILD_TESTS=ON \
     -DTCPSERVER_SANITIZE=OFF >"$work/log" 2>&1
 cmake --build "$work/build" >>"$work/log" 2>&1 || { cat "$work/log"; exit 1; }
@@ -23,6 +28,7 @@ while IFS="$tab" read -r file search replace suites; do
     count=$((count + 1))
     source="$work/src/$file"
     cp "$source" "$work/original"
+    echo "$file" >"$work/mutated"
     # Replaces the text on the one line that holds it; anchored at the line's
     # start when the text starts with a blank.
     if ! perl -e 'my ($f, $s, $r) = @ARGV; open(my $in, "<", $f) or die; my @lines = <$in>; my $n = 0;

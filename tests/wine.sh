@@ -124,6 +124,8 @@ cable Ethernet 192.168.0.92
 station=$! pids="$pids $!"
 for _ in $(seq 300); do grep -q Listening "$scratch/station.log" && break; sleep 0.1; done
 on_device "$emulator" --host 192.168.0.92 --expect "$image" --quiet >/dev/null || { cat "$scratch/station.log"; fail "the station's flash"; }
+for _ in $(seq 300); do kill -0 $station 2>/dev/null || break; sleep 0.1; done # 30 s at most
+kill $station 2>/dev/null && fail "the station did not end after its one flash"
 wait $station || { cat "$scratch/station.log"; fail "the station's status"; }
 grep -q "^Image SHA-256 $digest" "$scratch/station.log" && grep -q "^flash 1: 192.168.0.50.*, complete, " "$scratch/station.log" ||
     { cat "$scratch/station.log"; fail "the station's lines"; }

@@ -69,8 +69,10 @@ station() { # station ARGS: started as the member, its output in station.log
     for _ in $(seq 50); do grep -q "Listening\|error" "$scratch/station.log" && break; sleep 0.1; done
 }
 device() { on_device /usr/bin/device-emulator --host 192.168.0.92 --quiet "$@" >/dev/null || true; }
-ended() { # ended STATUS LINE...: the station ended with STATUS, having said each LINE
+ended() { # ended STATUS LINE...: the station ended (within 30 s) with STATUS, having said each LINE
     local status=0
+    for _ in $(seq 300); do kill -0 $station 2>/dev/null || break; sleep 0.1; done
+    ! kill $station 2>/dev/null || { cat "$scratch/station.log"; fail "the station did not end by itself"; }
     wait $station || status=$?
     [ $status = "$1" ] || { cat "$scratch/station.log"; fail "the station ended with status $status, not $1"; }
     for line in "${@:2}"; do grep -qF -- "$line" "$scratch/station.log" || { cat "$scratch/station.log"; fail "no \"$line\""; }; done
