@@ -63,7 +63,6 @@ void ProtocolTest::conversations_data()
             script += QStringLiteral("; A ok %1").arg(block);
         return script;
     };
-    row("3 blocks: the bar shows 66 after two", blocks(3, 2), "progress=66");
     row("12 blocks: the sum falls short, 99 after all twelve", blocks(12, 12), "progress=99");
     row("100 blocks: the bar shows 1 after the first", blocks(100, 1), "progress=1");
     row("1000 blocks: the bar moves once past 1 %, after eleven", blocks(1000, 11), "progress=1");
@@ -78,8 +77,6 @@ void ProtocolTest::conversations_data()
         "ended=stalled");
     row("the emulator checks its files before connecting", image + "emulator 2 /nonexistent --expect /nonexistent; "
         "emulator 2 /nonexistent/x --output /nonexistent/x; A connect; A updata len", "");
-    row("the emulator's usage errors and version", "emulator 2 Unknown --bogus; emulator 2 Missing --port; "
-        "emulator 0 device-emulator --version", "");
 }
 
 // Each step is one of the session's, chosen at random; the model says what

@@ -153,7 +153,6 @@ install_silently
 for file in TcpServer.exe tcpserver-station.exe device-emulator.exe Qt5Core.dll platforms/qwindows.dll Uninstall.exe; do
     [ -f "$installed/$file" ] || fail "the installer did not install $file"
 done
-[ -d "$installed/abset/boor/true" ] || fail "no image folder"
 [ -f "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/TcpServer.lnk" ] || fail "no Start-menu entry"
 wine reg query "$key" /v DisplayName 2>/dev/null | grep -q TcpServer || fail "no entry among the installed apps"
 wine reg query "$key" /v UninstallString 2>/dev/null | grep -qF "$folder\\Uninstall.exe" || fail "no uninstaller in the entry"

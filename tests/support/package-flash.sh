@@ -97,7 +97,7 @@ station --count 0
 ended 2 "error: --count takes a whole number of 1 or more"
 "${user[@]:0:3}" --groups="$member" "${user[@]:3}" /usr/bin/tcpserver-station >/dev/null 2>&1 & # holds the port
 holder=$! pids="$pids $!"
-sleep 1
+for _ in $(seq 50); do ss -ltn | grep -q ':10013 ' && break; sleep 0.1; done
 /usr/bin/tcpserver-station --no-log >"$scratch/station.log" 2>&1 & # another user's, with a session of its own
 station=$!
 ended 1 "error: cannot listen on port 10013: "
