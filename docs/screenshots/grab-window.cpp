@@ -1,6 +1,6 @@
 // Takes a picture of the real window for the documentation: the window the
-// program shows, on the offscreen platform, sized as it opens on a 1920 x 1080
-// desktop. It reads the machine's adapters and its image like the program,
+// program shows, sized and placed by its own rules for the screen it is on
+// (make.sh gives it a display of 1920 x 1080). It reads the machine's adapters and its image like the program,
 // and keeps no flash record.
 //
 //   grab-window OUTPUT.png [--download (--after-blocks N | --after-flash)]
@@ -9,7 +9,6 @@
 // once N blocks have gone to a device, or once the flash has ended.
 #include "server/tcpserver.h"
 #include "window/serverinterface.h"
-#include "window/windowgeometry.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -31,7 +30,6 @@ int main(int argc, char *argv[])
     const int blocks = at > 0 && at + 1 < arguments.size() ? arguments.at(at + 1).toInt() : 0;
 
     ServerInterface window;
-    window.resize(mainWindowGeometry(QSize(1920, 1080)).size());
     window.show();
     QTest::qWait(300);
     if (arguments.contains(QStringLiteral("--download"))) {

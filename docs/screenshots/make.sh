@@ -12,7 +12,7 @@ if [ "$(id -u)" != 0 ] || ! unshare --net true 2>/dev/null; then
     exit 1
 fi
 . scripts/packages.sh
-ensure_packages $BUILD_PACKAGES util-linux
+ensure_packages $BUILD_PACKAGES util-linux xvfb
 cmake -S . -B build-docs -G Ninja -DCMAKE_BUILD_TYPE=Release -DTCPSERVER_BUILD_DOC_TOOLS=ON >/dev/null
 cmake --build build-docs --target grab-window device-emulator >/dev/null
 
@@ -39,6 +39,13 @@ if [ -n "$adapter" ]; then
     ip link set cable0 up
 fi
 cd "$work"
+# A display of 1920 x 1080 of this namespace's own, for the window to size itself to.
+exec 3>display
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s display ] && break; sleep 0.1; done
+export DISPLAY=":$(cat display)" QT_QPA_PLATFORM=xcb
 if [ "${1:-}" = --download ]; then
     # The device on the far end of the cable, in a namespace of its own.
     unshare --net sleep 120 &
@@ -46,7 +53,7 @@ if [ "${1:-}" = --download ]; then
     for _ in $(seq 50); do [ "$(readlink /proc/$device/ns/net)" != "$(readlink /proc/self/ns/net)" ] && break; sleep 0.1; done
     ip link set cable0 netns $device
     nsenter --net=/proc/$device/ns/net sh -c 'ip link set lo up; ip address add 192.168.0.50/24 dev cable0; ip link set cable0 up'
-    QT_QPA_PLATFORM=offscreen ./grab-window "$picture" "$@" >grab.log 2>&1 &
+    ./grab-window "$picture" "$@" >grab.log 2>&1 &
     grabber=$!
     for _ in $(seq 100); do grep -q READY grab.log && break; sleep 0.1; done
     nsenter --net=/proc/$device/ns/net "$root/build-docs/bin/device-emulator" --host 192.168.0.92 --quiet --delay 2 \
@@ -55,7 +62,7 @@ if [ "${1:-}" = --download ]; then
     wait $grabber
     kill $emulator $device 2>/dev/null || true
 else
-    QT_QPA_PLATFORM=offscreen ./grab-window "$picture" >/dev/null 2>&1
+    ./grab-window "$picture" >/dev/null 2>&1
 fi
 INSIDE
     echo "docs/screenshots/$picture"
