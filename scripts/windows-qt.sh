@@ -26,7 +26,7 @@ mkdir -p "$cache"
 if [ -f "$given" ]; then
     tar -xJf "$given" -C "$cache"
 else
-    echo "Building Qt 5.15 for Windows once into $qt: about 40 minutes on two cores, 6 GB of scratch space in ${TMPDIR:-/tmp}, 120 MB kept, nothing else added to this system; later runs reuse it." >&2
+    echo "Building Qt 5.15 for Windows once into $qt: about half an hour on two cores, 1.5 GB of scratch space in ${TMPDIR:-/tmp}, 115 MB kept, nothing else added to this system; later runs reuse it." >&2
     "$(dirname "$0")/build-qt-windows.sh" "$qt.partial" >"$cache/qt-build.log" 2>&1 ||
         { tail -20 "$cache/qt-build.log" >&2; echo "error: building Qt for Windows failed; the whole log: $cache/qt-build.log" >&2; exit 1; }
     mv "$qt.partial" "$qt"

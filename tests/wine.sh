@@ -14,7 +14,8 @@ for tool in wine wineserver x86_64-w64-mingw32-g++-posix makensis Xvfb xdotool; 
 done
 TCPSERVER_WINDOWS_QT_FIND=1 "$source/scripts/build-windows.sh" "$build" >"$build.log" 2>&1 ||
     { tail -5 "$build.log"; fail "the Windows build (its log: $build.log)"; }
-scratch=$(mktemp -d) pids=""
+scratch=$build.scratch pids="" # beside the build: what a killed run leaves, the next one clears
+rm -rf "$scratch" && mkdir "$scratch"
 cleanup() {
     kill $pids 2>/dev/null || true
     for prefix in "$scratch"/prefix-*; do [ ! -d "$prefix" ] || WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; done
