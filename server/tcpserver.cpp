@@ -170,8 +170,8 @@ void TcpServer::newClientConnect()
         return;
     // A stranger gets nothing; a newcomer while a device is being flashed
     // must not disturb it.
-    if (!fromDeviceNetwork(newcomer) || transferRunning()) {
-        const bool device = fromDeviceNetwork(newcomer);
+    const bool device = fromDeviceNetwork(newcomer);
+    if (!device || transferRunning()) {
         const QString address = plain(newcomer->peerAddress()).toString();
         newcomer->close();
         newcomer->deleteLater();
