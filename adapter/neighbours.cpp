@@ -1,13 +1,6 @@
 #include "adapter/neighbours.h"
 
-#include <QFile>
 #include <QStringList>
-
-#ifdef Q_OS_WIN
-#include <winsock2.h>
-#include <ws2ipdef.h>
-#include <iphlpapi.h>
-#endif
 
 namespace {
 
@@ -19,16 +12,6 @@ QHostAddress plain(const QHostAddress &address)
     const quint32 ipv4 = address.toIPv4Address(&mapped);
     return mapped ? QHostAddress(ipv4) : address;
 }
-
-#ifdef Q_OS_WIN
-QString colonHex(const unsigned char *bytes, int length)
-{
-    QStringList pairs;
-    for (int i = 0; i < length; ++i)
-        pairs << QStringLiteral("%1").arg(bytes[i], 2, 16, QLatin1Char('0'));
-    return pairs.join(QLatin1Char(':'));
-}
-#endif
 
 } // namespace
 
@@ -56,29 +39,5 @@ QString neighbourHardwareAddress(const QHostAddress &address)
     const QHostAddress wanted = plain(address);
     if (wanted.isNull() || wanted.isLoopback())
         return QString();
-#ifdef Q_OS_WIN
-    // The IP Helper's table holds IPv4 and IPv6 neighbours alike.
-    MIB_IPNET_TABLE2 *table = nullptr;
-    if (GetIpNetTable2(AF_UNSPEC, &table) != NO_ERROR || !table)
-        return QString();
-    QString found;
-    for (ULONG i = 0; i < table->NumEntries && found.isEmpty(); ++i) {
-        const MIB_IPNET_ROW2 &row = table->Table[i];
-        QHostAddress entry;
-        if (row.Address.si_family == AF_INET)
-            entry.setAddress(ntohl(row.Address.Ipv4.sin_addr.s_addr));
-        else if (row.Address.si_family == AF_INET6)
-            entry.setAddress(reinterpret_cast<const quint8 *>(&row.Address.Ipv6.sin6_addr));
-        const bool resolved = row.State != NlnsUnreachable && row.State != NlnsIncomplete;
-        if (entry == wanted && resolved && row.PhysicalAddressLength == 6)
-            found = colonHex(row.PhysicalAddress, 6);
-    }
-    FreeMibTable(table);
-    return found;
-#else
-    QFile arp(QStringLiteral("/proc/net/arp"));
-    if (wanted.protocol() != QAbstractSocket::IPv4Protocol || !arp.open(QIODevice::ReadOnly))
-        return QString();
-    return hardwareAddressFromArpTable(QString::fromLatin1(arp.readAll()), wanted);
-#endif
+    return neighbours::lookUp(wanted);
 }

@@ -13,4 +13,10 @@ QString neighbourHardwareAddress(const QHostAddress &address);
 // Reads Linux's /proc/net/arp text for the address's complete entry.
 QString hardwareAddressFromArpTable(const QString &table, const QHostAddress &address);
 
+namespace neighbours {
+// The platform's half (neighbours_unix.cpp, neighbours_win.cpp): the table's
+// entry for a plain (not IPv4-mapped), non-loopback address.
+QString lookUp(const QHostAddress &address);
+} // namespace neighbours
+
 #endif // NEIGHBOURS_H

@@ -1,18 +1,10 @@
 #include "adapter/networkadapters.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QNetworkAddressEntry>
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QStringList>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#include <shellapi.h>
-#include <string>
-#endif
 
 NetworkAdapters::~NetworkAdapters() = default;
 
@@ -31,122 +23,17 @@ QList<CommandLine> iprouteAddressCommands(const QString &adapter, const QString 
     // First drop every IPv4 address of the adapter, then add the one it must
     // carry, so that no other address can shadow it.
     return {
-        {QStringLiteral("ip"),
-         {QStringLiteral("-4"), QStringLiteral("address"), QStringLiteral("flush"), QStringLiteral("dev"), adapter}},
-        {QStringLiteral("ip"),
-         {QStringLiteral("address"), QStringLiteral("add"), prefix, QStringLiteral("broadcast"), QStringLiteral("+"),
-          QStringLiteral("dev"), adapter}},
+            {QStringLiteral("ip"),
+             {QStringLiteral("-4"), QStringLiteral("address"), QStringLiteral("flush"), QStringLiteral("dev"),
+              adapter}},
+            {QStringLiteral("ip"),
+             {QStringLiteral("address"), QStringLiteral("add"), prefix, QStringLiteral("broadcast"),
+              QStringLiteral("+"), QStringLiteral("dev"), adapter}},
     };
 }
 
-#ifdef Q_OS_WIN
-namespace {
-
-// The system folder's own netsh, by its full path: run by bare name, the
-// program's folder and the current folder would come first.
-QString systemNetsh()
+void runCommandsInTurn(const QList<CommandLine> &commands, int timeoutMs)
 {
-    wchar_t folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return QStringLiteral("C:\\Windows\\System32\\netsh.exe");
-    return QString::fromWCharArray(folder, int(length)) + QStringLiteral("\\netsh.exe");
-}
-
-} // namespace
-#endif
-
-QList<CommandLine> addressCommands(const QString &adapter, const QString &address, const QString &mask)
-{
-#ifdef Q_OS_WIN
-    QList<CommandLine> commands = netshAddressCommands(adapter, address, mask);
-    commands.first().program = systemNetsh();
-    return commands;
-#else
-    // Process arguments are encoded with the locale's codec; pass the name's
-    // own bytes whatever that codec is.
-    const QString name = QString::fromLocal8Bit(adapter.toUtf8());
-    // Installed, the program has a helper beside it that holds the right to
-    // change addresses and sets exactly this one; elsewhere (root, the source
-    // tree) ip does it.
-    const QString helper = QCoreApplication::applicationDirPath() + QStringLiteral("/tcpserver-set-address");
-    if (address == kServerAddress && mask == kServerMask && QFileInfo::exists(helper))
-        return {{helper, {name}}};
-    return iprouteAddressCommands(name, address, mask);
-#endif
-}
-
-#ifdef Q_OS_WIN
-namespace {
-
-// The argument as Windows' C runtime reads it back from a command line.
-QString windowsCommandLineArgument(const QString &argument)
-{
-    if (!argument.isEmpty() && !argument.contains(QLatin1Char(' ')) && !argument.contains(QLatin1Char('\t')) &&
-        !argument.contains(QLatin1Char('"')))
-        return argument;
-    // Quoted; backslashes are literal except before a quote, where they are doubled.
-    QString quoted = QStringLiteral("\"");
-    int backslashes = 0;
-    for (const QChar c : argument) {
-        if (c == QLatin1Char('\\')) {
-            ++backslashes;
-            continue;
-        }
-        quoted += QString(c == QLatin1Char('"') ? 2 * backslashes + 1 : backslashes, QLatin1Char('\\')) + c;
-        backslashes = 0;
-    }
-    return quoted + QString(2 * backslashes, QLatin1Char('\\')) + QLatin1Char('"');
-}
-
-bool processElevated()
-{
-    HANDLE token = nullptr;
-    TOKEN_ELEVATION elevation{};
-    DWORD size = 0;
-    const bool known = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
-                       GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
-    if (token)
-        CloseHandle(token);
-    return known && elevation.TokenIsElevated;
-}
-
-// Changing an address needs an administrator: Windows asks the operator
-// (the UAC prompt) for this command alone. A refused prompt runs nothing. The
-// time the operator takes to answer does not count: the bound starts when the
-// command does.
-void runElevated(const CommandLine &command, int timeoutMs)
-{
-    QStringList arguments;
-    for (const QString &argument : command.arguments)
-        arguments << windowsCommandLineArgument(argument);
-    const std::wstring program = command.program.toStdWString(), parameters = arguments.join(' ').toStdWString();
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    info.lpVerb = L"runas";
-    info.lpFile = program.c_str();
-    info.lpParameters = parameters.c_str();
-    info.nShow = SW_HIDE;
-    if (!ShellExecuteExW(&info) || !info.hProcess)
-        return;
-    if (WaitForSingleObject(info.hProcess, DWORD(qMax(0, timeoutMs))) != WAIT_OBJECT_0)
-        TerminateProcess(info.hProcess, 1);
-    CloseHandle(info.hProcess);
-}
-
-} // namespace
-#endif
-
-void runCommands(const QList<CommandLine> &commands, int timeoutMs)
-{
-#ifdef Q_OS_WIN
-    if (!processElevated()) {
-        for (const CommandLine &command : commands)
-            runElevated(command, timeoutMs);
-        return;
-    }
-#endif
     // The bound runs from the start of the first command.
     QDeadlineTimer deadline(QDeadlineTimer::Forever);
     for (const CommandLine &command : commands) {
@@ -198,13 +85,14 @@ QString recoverUtf8Name(const QString &latin1Name)
     return decoded.toUtf8() == bytes ? decoded : latin1Name;
 }
 
-QString adapterDisplayName(const QString &reportedName)
+QString adapterHolding(const QHostAddress &address)
 {
-#ifdef Q_OS_WIN
-    return reportedName;
-#else
-    return recoverUtf8Name(reportedName);
-#endif
+    const QList<NetworkAdapter> adapters = NetworkAdapters::system()->list();
+    for (const NetworkAdapter &adapter : adapters) {
+        if (adapter.addresses.contains(address))
+            return adapter.name;
+    }
+    return QString();
 }
 
 namespace {
@@ -219,6 +107,7 @@ public:
         for (const QNetworkInterface &networkInterface : interfaces) {
             NetworkAdapter adapter;
             adapter.name = adapterDisplayName(networkInterface.humanReadableName());
+            adapter.loopback = networkInterface.flags().testFlag(QNetworkInterface::IsLoopBack);
             const QList<QNetworkAddressEntry> entries = networkInterface.addressEntries();
             for (const QNetworkAddressEntry &entry : entries)
                 adapter.addresses.append(entry.ip());

@@ -17,6 +17,7 @@ struct NetworkAdapter
 {
     QString name;
     QList<QHostAddress> addresses;
+    bool loopback = false;
 };
 
 // A program and its arguments, passed as a list so that no argument is ever
@@ -58,6 +59,12 @@ QList<CommandLine> addressCommands(const QString &adapter, const QString &addres
 // A command still running at the deadline is killed. Results are not looked at.
 // On Windows, a program that is not elevated has each command run elevated.
 void runCommands(const QList<CommandLine> &commands, int timeoutMs);
+// The same, as this process runs them, on every platform.
+void runCommandsInTurn(const QList<CommandLine> &commands, int timeoutMs);
+
+// The name of the machine's adapter that holds the address (the first, where
+// several do); empty when none does.
+QString adapterHolding(const QHostAddress &address);
 
 // Number of leading one bits of a dotted-decimal mask ("255.255.255.0" gives 24).
 // Returns -1 for text that is not a contiguous IPv4 mask.
@@ -70,5 +77,12 @@ QString recoverUtf8Name(const QString &latin1Name);
 
 // The name the system reports, as the operator would read it.
 QString adapterDisplayName(const QString &reportedName);
+
+// How the kernel filters what arrives on the adapter by the route back to its
+// sender: 0 not at all, 1 strictly (only what the best route back would take
+// there), 2 loosely; -1 where the system has no such filter.
+int reversePathFilter(const QString &adapter);
+
+// The platform's halves: networkadapters_unix.cpp, networkadapters_win.cpp.
 
 #endif // NETWORKADAPTERS_H

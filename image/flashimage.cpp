@@ -6,26 +6,34 @@
 #include <QFileInfo>
 #include <QThread>
 
-FlashImage::FlashImage(const QString &path)
+FlashImage::FlashImage(const QString &path, const QByteArray &bytes, const QString &failure)
     : m_path(path)
+    , m_bytes(bytes)
+    , m_failure(failure)
 {
+    // The bytes are shared, never written: the thread reads them as they are.
+    m_digestThread = QThread::create([this] { m_computed = sha256Hex(m_bytes); });
+    connect(m_digestThread, &QThread::finished, this, [this] {
+        m_sha256 = m_computed;
+        emit digestComputed();
+    });
+    m_digestThread->start();
 }
 
 QSharedPointer<FlashImage> FlashImage::load(const QString &path)
 {
-    QSharedPointer<FlashImage> image(new FlashImage(path));
-    if (!readImageFile(path, &image->m_bytes, &image->m_failure) && image->m_failure.isEmpty())
-        image->m_failure = QStringLiteral("it cannot be read");
-    FlashImage *self = image.data();
-    // The bytes are shared, never written: the thread reads them as they are.
-    const QByteArray bytes = image->m_bytes;
-    self->m_digestThread = QThread::create([self, bytes] { self->m_computed = sha256Hex(bytes); });
-    connect(self->m_digestThread, &QThread::finished, self, [self] {
-        self->m_sha256 = self->m_computed;
-        emit self->digestComputed();
-    });
-    self->m_digestThread->start();
-    return image;
+    QByteArray bytes;
+    QString failure;
+    if (!readImageFile(path, &bytes, &failure) && failure.isEmpty())
+        failure = QStringLiteral("it cannot be read");
+    // Absolute, so that the record says where the image was whatever folder
+    // the program was started in.
+    return QSharedPointer<FlashImage>(new FlashImage(QFileInfo(path).absoluteFilePath(), bytes, failure));
+}
+
+QSharedPointer<FlashImage> FlashImage::fromBytes(const QString &path, const QByteArray &bytes)
+{
+    return QSharedPointer<FlashImage>(new FlashImage(path, bytes, QString()));
 }
 
 FlashImage::~FlashImage()
@@ -35,10 +43,12 @@ FlashImage::~FlashImage()
     delete m_digestThread;
 }
 
-void FlashImage::waitForDigest()
+bool FlashImage::waitForDigest(QDeadlineTimer deadline)
 {
-    m_digestThread->wait();
+    if (!m_digestThread->wait(deadline))
+        return false;
     m_sha256 = m_computed;
+    return true;
 }
 
 QString FlashImage::fileName() const

@@ -2,6 +2,7 @@
 #define FLASHIMAGE_H
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
@@ -12,14 +13,17 @@ class QThread;
 // there are none, and its SHA-256 digest. The digest is computed on a thread
 // of its own, so that even a large image never holds up the event loop, and
 // nothing waits for it that need not: a flash may begin before it is known.
+// The bytes are shared, never written: every transfer serves the one copy.
 class FlashImage : public QObject
 {
     Q_OBJECT
 
 public:
-    // Reads the image at path and starts computing its digest. A failed read
-    // gives an empty image, which has a digest too.
+    // Reads the image at path (kept as an absolute path) and starts computing
+    // its digest. A failed read gives an empty image, which has a digest too.
     static QSharedPointer<FlashImage> load(const QString &path);
+    // An image that is already in memory, under the path it came from.
+    static QSharedPointer<FlashImage> fromBytes(const QString &path, const QByteArray &bytes);
     ~FlashImage() override;
 
     QString path() const { return m_path; }
@@ -31,18 +35,19 @@ public:
     QString failure() const { return m_failure; }
     // Empty until it is computed; digestComputed() then follows.
     QString sha256() const { return m_sha256; }
-    // Has it now: at most a second or two, for the largest image.
-    void waitForDigest();
+    // Has it by the deadline (at most a second or two for the largest image);
+    // false when the deadline came first.
+    bool waitForDigest(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 
 signals:
     void digestComputed();
 
 private:
-    explicit FlashImage(const QString &path);
+    FlashImage(const QString &path, const QByteArray &bytes, const QString &failure);
 
-    QString m_path;
-    QByteArray m_bytes;
-    QString m_failure;
+    const QString m_path;
+    const QByteArray m_bytes;
+    const QString m_failure;
     QString m_sha256;
     QString m_computed; // written by the digest's thread before it finishes
     QThread *m_digestThread = nullptr;

@@ -1,0 +1,34 @@
+#include "image/regularfile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool openRegularFile(const QString &path, QFile *file, QString *failure)
+{
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            *failure = QStringLiteral("there is no such file");
+        else if (error == ELOOP)
+            *failure = QStringLiteral("it is a symbolic link, which is not followed");
+        else
+            *failure = QStringLiteral("it cannot be read (%1)").arg(qt_error_string(error));
+        return false;
+    }
+    struct stat status;
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        *failure = QStringLiteral("it is not a regular file");
+        ::close(descriptor);
+        return false;
+    }
+    if (file->open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return true;
+    *failure = QStringLiteral("it cannot be read");
+    ::close(descriptor);
+    return false;
+}
