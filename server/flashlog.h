@@ -3,40 +3,50 @@
 
 #include "server/transferreport.h"
 
+#include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
-#include <QSharedPointer>
 #include <QString>
+#include <QStringList>
 
-class FlashImage;
-class QThread;
+#include <functional>
+
+class FlashLogWriter;
 
 // The record of what went out and to whom: one CSV row (RFC 4180, UTF-8) for
 // every transfer that began and every request refused for want of an image,
-// appended whole when it ends. A row waits for its image's digest; nothing
-// else waits for the record. Rows are written on a thread of their own, so a
-// slow or hung disk never holds up a flash; a row that cannot be written is
-// kept and tried again with the next one.
+// appended whole when it ends, with what its report carries (the image's path,
+// size and SHA-256, the adapter). A row waits for its image's digest; nothing
+// else waits for the record: a FlashLogWriter writes the rows on a thread of
+// its own.
 class FlashLog : public QObject
 {
     Q_OBJECT
 
 public:
-    // An empty path keeps no record. stoppedResult is how a transfer ended by
-    // the program itself reads ("window closed mid-flash").
+    // stoppedResult is how a transfer ended by the program itself reads
+    // ("window closed mid-flash").
     FlashLog(const QString &path, const QString &stoppedResult, QObject *parent = nullptr);
     ~FlashLog() override;
 
-    // In the user's own application data folder.
-    static QString defaultPath();
+    // In the user's own application data folder; empty, with *problem saying
+    // what is missing, where the user has no such folder.
+    static QString defaultPath(QString *problem = nullptr);
     // The columns, as the first row of a new file names them.
     static QStringList columns();
+    static QByteArray headerLine();
+    // A row's fields as they are, before the file's quoting: also what the
+    // station's JSON lines carry.
+    static QStringList fields(const TransferReport &report, const QString &stoppedResult);
 
     QString path() const { return m_path; }
-    void setAdapterName(const QString &name) { m_adapterName = name; }
-    // The image that transfers reported from now on served.
-    void setImage(const QSharedPointer<FlashImage> &image) { m_image = image; }
     void record(const TransferReport &report);
+
+    // At the program's end: the rows still waiting for a digest get it, and
+    // the writer makes its last attempt (see FlashLogWriter::finish()).
+    // Returns how many rows are not in the file, and why in *reason.
+    int finish(QDeadlineTimer deadline, const std::function<bool()> &interrupted, QString *reason);
 
 signals:
     // Every row so far is in the file.
@@ -45,25 +55,13 @@ signals:
     void writeFailed(const QString &reason, int waiting);
 
 private:
-    struct Row
-    {
-        TransferReport report;
-        QSharedPointer<FlashImage> image;
-        QString adapterName;
-    };
-    void writeReady();
-    QByteArray csvOf(const Row &row) const;
+    void handOverReady();
 
     const QString m_path;
     const QString m_stoppedResult;
-    QString m_adapterName;
-    QSharedPointer<FlashImage> m_image;
-    QList<Row> m_rows; // waiting for their digest, in the order they ended
-    QThread *m_writerThread = nullptr;
-    QObject *m_writer = nullptr;  // lives on the writer's thread
-    QObject *m_results = nullptr; // where the writer's results arrive
-    struct Waiting;
-    QSharedPointer<Waiting> m_waiting;
+    QList<TransferReport> m_waiting; // for their digest, in the order they ended
+    FlashLogWriter *m_writer;
+    bool m_finished = false;
 };
 
 #endif // FLASHLOG_H

@@ -1,6 +1,7 @@
 #ifndef SOCKETIO_H
 #define SOCKETIO_H
 
+#include <QString>
 #include <QtGlobal>
 
 class QAbstractSocket;
@@ -16,7 +17,23 @@ void enableKeepAlive(QAbstractSocket *socket);
 // Writes to the connection at once: straight to the system where nothing
 // waits before it in the socket's own buffer, which saves the event loop the
 // work of watching for room to write, for every block; what the system
-// takes not at once goes to the socket's buffer, behind it.
-void writeNow(QAbstractSocket *socket, const char *data, qint64 size);
+// takes not at once goes to the socket's buffer, behind it. False when the
+// connection could not take it (it has closed or failed meanwhile): nothing
+// of it counts as written then.
+bool writeNow(QAbstractSocket *socket, const char *data, qint64 size);
+
+// A socket that listens on port on every IPv4 address of one adapter alone
+// (Linux: SO_BINDTODEVICE), so that several adapters that hold the same
+// address each have a listener of their own. Returns its descriptor, or -1
+// and why not.
+qintptr listenOnAdapter(const QString &adapter, quint16 port, QString *error);
+
+// The platform's halves (socketio_unix.cpp, socketio_win.cpp).
+namespace socketio {
+void setKeepAliveTimes(qintptr descriptor, int idleSeconds, int intervalSeconds, int probes);
+// Bytes the system took at once (0 when it has no room now), or -1 when the
+// connection has failed.
+qint64 sendDirect(qintptr descriptor, const char *data, qint64 size);
+} // namespace socketio
 
 #endif // SOCKETIO_H

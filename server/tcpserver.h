@@ -2,141 +2,137 @@
 #define TCPSERVER_H
 
 #include "server/protocol.h"
+#include "server/transfer.h"
 #include "server/transferreport.h"
 
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QHostAddress>
+#include <QHash>
+#include <QList>
 #include <QObject>
+#include <QSharedPointer>
 #include <QString>
+#include <QStringList>
 
+class FlashImage;
 class QTcpServer;
 class QTcpSocket;
 class QTimer;
 
-// Serves the firmware image to the device: listens on port 10013, keeps the
-// image handed over, answers the device's requests ("updata" for the length,
-// "ok" for each 1024-byte block) and watches for a transfer that stalls. It
-// knows no window: it tells whoever listens what happens through its signals.
+// Serves the firmware image to the devices: listens on port 10013, keeps the
+// image handed over (in memory once, shared by every transfer), admits the
+// devices that connect, one Transfer each, and watches for transfers that
+// stall. It knows no window: it tells whoever listens what happens through its
+// signals, which carry values, so that it may serve on a thread of its own.
 class TcpServer : public QObject
 {
     Q_OBJECT
 
 public:
+    enum class ImageUse {
+        OneFlash,    // a flash that began uses the image up: Download again for the next
+        EveryDevice, // every device that comes is served the same image
+    };
+
     struct Options
     {
         quint16 port = protocol::kPort; // 0: any free port (tests)
-        // How long the device may take to ask for the next block, or to ask
-        // for anything once it has the length, before the transfer counts as
-        // stalled.
+        // Listen on this adapter alone (Linux); empty: on every address.
+        QString adapter;
+        // Devices at once. A newcomer when every place is taken replaces the
+        // oldest connection that is not being flashed, or is turned away.
+        int devices = 1;
+        ImageUse imageUse = ImageUse::OneFlash;
+        // How long a device told the length may go without an answer (it
+        // asks for nothing, or for nothing it reads) before its transfer
+        // counts as stalled.
         int watchPeriodMsec = 500;
-        // What one connection may cost, whatever a client sends: one read takes
-        // at most this many bytes, a request is echoed with at most this many
-        // characters, and a client that asks without reading is not answered
-        // while this much is still unsent. The device's requests are a few
-        // bytes and it reads every answer, so none of this touches a flash.
-        qint64 maxReadBytes = 64 * 1024;
-        int maxEchoChars = 64;
-        qint64 maxUnsentBytes = 1024 * 1024;
+        // Whoever shows blocks and requests hears of them at most this often:
+        // a display shows a frame every 16 ms, and a block never waits for it.
+        int frameMsec = 16;
+        Transfer::Limits limits;
+        // Connections are numbered first, first + step, ...: servers that
+        // share a line number theirs apart.
+        int firstNumber = 1;
+        int numberStep = 1;
     };
 
     explicit TcpServer(const Options &options, QObject *parent = nullptr);
-    explicit TcpServer(QObject *parent = nullptr);
     ~TcpServer() override;
 
-    // Listens on every address, or tries again; false (and listenFailed())
-    // when the port is taken.
+    // Listens, or tries again; false (and listenFailed()) when it cannot.
     bool startListen();
+    // Takes no device more: the listener closes, and connections that are not
+    // being flashed are closed; those being flashed go on.
+    void closeListener();
+    QString errorString() const;
     bool isListening() const;
     quint16 serverPort() const;
-    // A device has asked for the length of the image held now (or has been
-    // sent a block) and has not yet closed its connection: a new image or a
-    // newcomer would corrupt its flash.
+    QString adapter() const { return m_options.adapter; }
+    QSharedPointer<FlashImage> image() const { return m_image; }
+    // Devices connected now, being flashed or not.
+    int deviceCount() const { return int(m_transfers.size()); }
+    // A device is being flashed: told the length or sent blocks, not ended.
     bool transferRunning() const;
-    // Ends a running transfer as Stopped: its connection is closed, so the
-    // device starts over rather than keep half an image.
+    // The numbers of the connections being flashed.
+    QList<int> flashingConnections() const;
+    // Ends every transfer under way as Stopped: its connection is closed, so
+    // the device starts over rather than keep half an image.
     void stopTransfer();
 
 signals:
-    // A device asked for the image before one was handed over. Its connection
-    // is no longer served.
+    // A device asked for the image before one was handed over. Its
+    // connection is no longer served.
     void hintSig();
-    // A device connected; its address as the operator reads it.
-    void deviceConnected(const QString &address);
-    // The device's connection ended, or is no longer served.
-    void deviceDisconnected();
-    // A second device connected while one is being flashed; it was closed.
-    void deviceTurnedAway(const QString &address);
-    // A request arrived while an image is held, cut to its first characters.
-    void requestEchoed(const QString &request);
-    // Block number index (counted from 0) went out, as the device received it.
-    void blockSent(int index, const QByteArray &block);
+    void deviceConnected(const DeviceConnection &device);
+    // A device came while every place was taken by devices being flashed;
+    // it was closed.
+    void deviceTurnedAway(const DeviceConnection &device);
+    // Requests that arrived while an image was offered, each cut to its first
+    // characters; gathered, at most once a display frame.
+    void requestsEchoed(const DeviceConnection &device, const QStringList &requests);
+    // The latest block written to the device, at most once a display frame,
+    // and always before its transfer's end is reported: block number index
+    // (from 0), as the device received it.
+    void blockSent(const DeviceConnection &device, int index, const QByteArray &block);
     // The progress in per cent, each time it changes.
-    void progress(int percent);
+    void progress(const DeviceConnection &device, int percent);
     // A transfer, or a refusal, ended.
     void transferEnded(const TransferReport &report);
     void listenFailed(const QString &error);
 
 public slots:
-    // Takes over an image; a transfer under way with another one is ended.
-    void slotRecive(QByteArray buf);
+    // Takes over an image (null: none): every transfer under way with
+    // another one is ended as Restarted first.
+    void slotRecive(const QSharedPointer<FlashImage> &image);
     // One tick of the transfer watch.
     void slotJudgeDisconnect();
 
 private:
-    void newClientConnect();
-    void readClientData();
-    void clientDisconnected();
-    void sendFileSize();
-    void sendFileBlock();
+    // What a transfer did since whoever shows it last heard.
+    struct Unshown
+    {
+        int block = -1;
+        QStringList requests;
+    };
 
+    void newClientConnect();
+    void admit(QTcpSocket *socket);
     bool fromDeviceNetwork(const QTcpSocket *socket) const;
-    void refuse();
-    void restartTransfer();
-    void beginTransfer();
-    void showProgress(int percent);
-    bool answersPending() const;
-    void stall();
-    // Ends the current connection's transfer from the server's side: the
-    // connection is closed, so the device starts over and is never served
-    // from another image or position.
-    void endConnection(TransferReport::Ending ending);
-    void dropConnection(QTcpSocket *socket);
-    TransferReport reportOf(TransferReport::Ending ending) const;
+    void reportEnded(Transfer *transfer, const TransferReport &report);
+    void forget(Transfer *transfer);
+    void showUnshown();
+    void showUnshownOf(Transfer *transfer);
+    void offerImage(const QSharedPointer<FlashImage> &image);
 
     const Options m_options;
     QTcpServer *m_server;
-    QTcpSocket *m_socket = nullptr;
-    bool m_isDownloading = false;
-    QByteArray m_fileData;
-    bool m_hasFile = false;
-    int m_blockIndex = 0;
-    int m_sentBlocks = 0;
-    // Points into the image, which is shared with nobody who writes to it;
-    // nothing is written through it.
-    const char *m_sendPos = nullptr;
-    double m_percentStep = 0;
-    double m_percent = 0;
-    int m_totalBlocks = 0;
     QTimer *m_watchTimer;
-    QString m_requestText = QStringLiteral("start");
-    int m_lastSentBlocks = 0;
-
-    // What the current connection has done: sent a request at all, and been
-    // told the length.
-    bool m_connectionAsked = false;
-    bool m_lengthSent = false;
-    int m_shownPercent = 0;
-    QElapsedTimer m_sinceLastBlock;
-    QElapsedTimer m_sinceValidRequest;
-    // The transfer under way, for its report.
-    bool m_transferBegun = false;
-    TransferReport::Ending m_ending = TransferReport::DeviceClosed;
-    QDateTime m_transferStarted;
-    QElapsedTimer m_transferClock;
-    QString m_deviceMac;
-    QHostAddress m_peer;
-    QHostAddress m_local;
+    QTimer *m_frameTimer;
+    QSharedPointer<FlashImage> m_image;
+    // Oldest first.
+    QList<Transfer *> m_transfers;
+    QHash<Transfer *, Unshown> m_unshown;
+    int m_nextNumber;
+    QString m_error; // why the last attempt to listen failed
 };
 
 #endif // TCPSERVER_H

@@ -12,3 +12,16 @@ QString endingText(TransferReport::Ending ending, const QString &stoppedResult)
     }
     return QStringLiteral("refused, no image");
 }
+
+QString endingWord(TransferReport::Ending ending)
+{
+    switch (ending) {
+    case TransferReport::Complete: return QStringLiteral("complete");
+    case TransferReport::DeviceClosed: return QStringLiteral("device-closed");
+    case TransferReport::Stalled: return QStringLiteral("stalled");
+    case TransferReport::Restarted: return QStringLiteral("restarted");
+    case TransferReport::Stopped: return QStringLiteral("stopped");
+    case TransferReport::Refused: break;
+    }
+    return QStringLiteral("refused");
+}

@@ -3,12 +3,27 @@
 
 #include <QDateTime>
 #include <QMetaType>
+#include <QSharedPointer>
 #include <QString>
 
-// How one transfer ended, as the server saw it: the window, the station and
-// the flash log each tell it in their own way. A transfer begins when a device
-// asks for the length of the image held (or for its first block); a request
-// refused for want of an image is reported the same way.
+class FlashImage;
+
+// Which device connection a report or a signal is about: the connection's
+// number (the server counts them from 1), the adapter it came through and the
+// device's address as the operator reads it. A value, so that it may cross
+// from the thread that serves to the one that shows.
+struct DeviceConnection
+{
+    int number = 0;
+    QString adapter;
+    QString address;
+};
+
+// How one transfer ended, as the server saw it, with everything its row in the
+// flash record needs: the window, the station and the record each tell it in
+// their own way. A transfer begins when a device asks for the length of the
+// image held (or for its first block); a request refused for want of an image
+// is reported the same way.
 struct TransferReport
 {
     enum Ending {
@@ -21,24 +36,28 @@ struct TransferReport
     };
 
     Ending ending = DeviceClosed;
-    QString device;    // the device's address as shown to the operator
+    DeviceConnection connection;
     QString deviceMac; // from the neighbour table; empty when unknown
     QString server;    // the local address the device reached
+    QSharedPointer<FlashImage> image; // what was served; null for a refusal
     QDateTime started; // with the local offset from UTC
     QDateTime ended;
-    int blocksSent = 0;
-    qint64 bytesSent = 0; // image bytes delivered (without the last block's filler)
-    qint64 imageSize = 0;
+    int blocksSent = 0;   // blocks written to the connection
+    qint64 bytesSent = 0; // image bytes among them (without the last block's filler)
     qint64 elapsedNs = 0;
 
     double seconds() const { return elapsedNs / 1e9; }
     double mibPerSecond() const { return elapsedNs > 0 ? bytesSent / (1024.0 * 1024.0) / seconds() : 0; }
 };
 
+Q_DECLARE_METATYPE(DeviceConnection)
 Q_DECLARE_METATYPE(TransferReport)
 
 // How the operator and the record word an ending; stoppedResult words Stopped
 // for the program that stopped ("window closed mid-flash").
 QString endingText(TransferReport::Ending ending, const QString &stoppedResult);
+
+// One fixed word per ending, for programs that read what the station says.
+QString endingWord(TransferReport::Ending ending);
 
 #endif // TRANSFERREPORT_H
