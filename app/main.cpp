@@ -21,6 +21,10 @@ void describe(QCommandLineParser *parser)
         "Qt's own options (-platform NAME, -style NAME, -reverse, ...) apply as well."));
     parser->addHelpOption();
     parser->addVersionOption();
+    parser->addOption({QStringLiteral("image"),
+                       QStringLiteral("Download reads this image instead of abset/boor/true/file.bin below the "
+                                      "program's folder."),
+                       QStringLiteral("file")});
     addRecordOptions(parser);
 }
 
@@ -56,17 +60,33 @@ int main(int argc, char *argv[])
     }
 
     SingleInstance instance;
-    if (!instance.claim()) {
-        showInformation(nullptr, instance.holder() == QLatin1String("tcpserver-station")
-                                     ? QStringLiteral("tcpserver-station is already serving the device in this "
-                                                      "session. Stop it (Ctrl+C where it runs) before starting "
-                                                      "TcpServer.")
-                                     : QStringLiteral("TcpServer is already running. Use the TcpServer window that "
-                                                      "is already open, or close it before starting TcpServer again."));
+    switch (instance.claim()) {
+    case SingleInstance::Taken:
+        if (!instance.note().isEmpty())
+            std::fprintf(stderr, "TcpServer: %s\n", qPrintable(instance.note()));
+        break;
+    case SingleInstance::HeldByStation:
+        showInformation(nullptr, QStringLiteral("tcpserver-station is already serving the device in this session. "
+                                                "Stop it (Ctrl+C where it runs) before starting TcpServer."));
+        return 1;
+    case SingleInstance::HeldByWindow:
+        showInformation(nullptr, QStringLiteral("TcpServer is already running. Use the TcpServer window that is "
+                                                "already open, or close it before starting TcpServer again."));
+        return 1;
+    case SingleInstance::HeldElsewhere:
+    case SingleInstance::InTheWay:
+        showInformation(nullptr, QStringLiteral("TcpServer cannot start: ") + instance.note() + QLatin1Char('.'));
         return 1;
     }
     ServerInterface::Options options;
-    options.logPath = recordPath(parser);
+    QString recordProblem;
+    options.logPath = recordPath(parser, &recordProblem);
+    if (!recordProblem.isEmpty()) {
+        // A window that flashes without evidence says so before the first flash.
+        std::fprintf(stderr, "TcpServer: %s; give --log FILE or --no-log\n", qPrintable(recordProblem));
+        return 1;
+    }
+    options.imagePath = parser.value(QStringLiteral("image"));
     ServerInterface window(options, NetworkAdapters::system());
     window.show();
     return application.exec();

@@ -78,7 +78,7 @@ void FlashStatus::showLastFlash(const TransferReport &report)
 {
     QString text = QStringLiteral("Last flash: %1 at %2, device %3")
                        .arg(endingText(report.ending, QStringLiteral("window closed mid-flash")), report.ended.time().toString(QStringLiteral("HH:mm:ss")),
-                            report.device);
+                            report.connection.address);
     // The hardware address only where the PC knows it.
     if (!report.deviceMac.isEmpty())
         text += QStringLiteral(" (%1)").arg(report.deviceMac);

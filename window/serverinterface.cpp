@@ -5,10 +5,10 @@
 #include "adapter/networkadapters.h"
 #include "image/flashimage.h"
 #include "image/imagefile.h"
+#include "server/flashline.h"
 #include "server/flashlog.h"
 #include "window/colours.h"
 #include "window/flashstatus.h"
-#include "window/framepacer.h"
 #include "window/hexview.h"
 #include "window/messages.h"
 #include "window/storedtextpane.h"
@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QDebug>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,7 +29,9 @@
 #include <QStyle>
 #include <QTextBrowser>
 #include <QTextDocument>
+#include <QTimer>
 #include <QWindow>
+#include <QtMath>
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 #include <QDesktopWidget>
 #endif
@@ -36,8 +39,8 @@
 namespace {
 // The address change may hold the window up this long, and no longer.
 const int kChangeTimeoutMsec = 30000;
-// A display shows a frame every 16 ms; the per-block display follows at that pace.
-const int kFrameMsec = 16;
+// At the end, the record's rows that wait are tried once more, this long at most.
+const int kLastRecordAttemptMsec = 2000;
 } // namespace
 
 ServerInterface::ServerInterface(QWidget *parent)
@@ -55,19 +58,30 @@ ServerInterface::ServerInterface(const Options &options, NetworkAdapters *adapte
     setWindowTitle(QStringLiteral("Tcp Server"));
     buildLayout();
     m_status = new FlashStatus(statusBar());
-    new FramePacer(this);
-    m_displayTimer.setSingleShot(true);
-    connect(&m_displayTimer, &QTimer::timeout, this, &ServerInterface::flushTransferDisplay);
+
+    FlashLine::Options line;
+    line.server = m_options.server;
+    line.logPath = m_options.logPath;
+    line.stoppedResult = QStringLiteral("window closed mid-flash");
+    m_line = new FlashLine(line, this);
+    connect(this, &ServerInterface::sendDataSig, m_line, &FlashLine::slotRecive);
+    // Boxes open once the line's report is handled, never inside it.
+    connect(m_line, &FlashLine::hintSig, this, &ServerInterface::slotHintMessage, Qt::QueuedConnection);
+    connect(m_line, &FlashLine::deviceConnected, this, &ServerInterface::showDevice);
+    connect(m_line, &FlashLine::requestsEchoed, this, &ServerInterface::showEcho);
+    connect(m_line, &FlashLine::blockSent, this, &ServerInterface::showBlock);
+    connect(m_line, &FlashLine::progress, this,
+            [this](const DeviceConnection &, int percent) { m_progressBar->setValue(percent); });
+    connect(m_line, &FlashLine::transferEnded, this, &ServerInterface::showTransferEnded);
+    connect(m_line, &FlashLine::listenFailed, this, &ServerInterface::tellPortInUse);
+    if (FlashLog *record = m_line->record()) {
+        connect(record, &FlashLog::writeFailed, m_status, &FlashStatus::showRecordFailure);
+        connect(record, &FlashLog::written, m_status, &FlashStatus::clearRecordFailure);
+    }
+
     connect(m_downloadButton, &QPushButton::clicked, this, &ServerInterface::slotOpenFile);
     connect(m_modifyIpButton, &QPushButton::clicked, this, &ServerInterface::slotModify);
-    if (!m_options.logPath.isEmpty()) {
-        m_flashLog = new FlashLog(m_options.logPath, QStringLiteral("window closed mid-flash"), this);
-        connect(m_flashLog, &FlashLog::writeFailed, m_status, &FlashStatus::showRecordFailure);
-        connect(m_flashLog, &FlashLog::written, m_status, &FlashStatus::clearRecordFailure);
-    }
     startServer();
-    if (m_flashLog)
-        m_flashLog->setAdapterName(m_adapterSearch.adapterName());
     showStartupHint();
     // Once everything the operator sees at the start is in place.
     setGeometry(initialGeometry());
@@ -76,7 +90,9 @@ ServerInterface::ServerInterface(const Options &options, NetworkAdapters *adapte
     // Once the window shows: a firewall that keeps the device out is said
     // before the technician waits at Step 3 for a device that cannot come.
     QTimer::singleShot(0, this, [this] {
-        if (checkFirewall(QCoreApplication::applicationFilePath(), protocol::kPort) == FirewallVerdict::Blocks)
+        const FirewallVerdict verdict = checkFirewall(QCoreApplication::applicationFilePath(), protocol::kPort,
+                                                      m_adapterSearch.adapterName());
+        if (verdict == FirewallVerdict::Blocks)
             m_status->showNote(QStringLiteral("Windows Firewall keeps the device out on this network: no rule lets "
                                               "TcpServer accept port 10013 here. Install TcpServer with its "
                                               "installer, or allow it on public networks."));
@@ -86,8 +102,8 @@ ServerInterface::ServerInterface(const Options &options, NetworkAdapters *adapte
 ServerInterface::~ServerInterface()
 {
     delete ui;
-    // The server goes before the widgets it reports to.
-    delete m_tcpServer;
+    // The line goes before the widgets it reports to.
+    delete m_line;
     delete m_offscreenWidgets;
 }
 
@@ -98,10 +114,14 @@ QRect ServerInterface::initialGeometry()
 #else
     const QSize desktop = QGuiApplication::primaryScreen()->virtualSize();
 #endif
-    const QRect wanted = mainWindowGeometry(desktop);
-    QScreen *screen = QGuiApplication::screenAt(wanted.topLeft());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
+    // The place and size are meant in the display's own pixels, whatever its
+    // scale; the window is placed in Qt's logical ones.
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const qreal scale = screen->devicePixelRatio();
+    const QRect wanted = mainWindowGeometry(desktop * scale);
+    if (QScreen *at = QGuiApplication::screenAt(wanted.topLeft() / scale))
+        screen = at;
+    const QRect available = screen->availableGeometry();
     // The size at which nothing scrolls: the content's whole minimum. Where
     // the screen has room for it, that minimum holds, so that the layout never
     // hands a box less than its content; only a dimension the screen is too
@@ -109,8 +129,8 @@ QRect ServerInterface::initialGeometry()
     for (QScrollArea *area : {m_stepsArea, m_contentArea})
         area->setMinimumSize(area->widget()->minimumSizeHint());
     QSize natural = minimumSizeHint();
-    const QSize room = screen->availableGeometry().size();
-    const bool wide = natural.width() <= room.width(), high = natural.height() <= room.height();
+    const bool wide = natural.width() <= available.width();
+    const bool high = natural.height() <= available.height();
     // Content that scrolls sideways takes a scroll bar's height too.
     const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
     for (QScrollArea *area : {m_stepsArea, m_contentArea}) {
@@ -123,45 +143,32 @@ QRect ServerInterface::initialGeometry()
     // it is made room for.
     winId();
     const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-    return fitWindow(wanted, natural, frame, screen->availableGeometry());
+    // Qt rounds the display's pixels to logical ones: the room is taken as the
+    // most it can be, no more, so that the window never reaches beyond it.
+    const QRect nativeAvailable(qCeil(available.x() * scale), qCeil(available.y() * scale),
+                                qFloor(available.width() * scale), qFloor(available.height() * scale));
+    const QMargins nativeFrame(qCeil(frame.left() * scale), qCeil(frame.top() * scale), qCeil(frame.right() * scale),
+                               qCeil(frame.bottom() * scale));
+    const QSize nativeNatural(qCeil(natural.width() * scale), qCeil(natural.height() * scale));
+    return logicalGeometry(fitWindow(wanted, nativeNatural, nativeFrame, nativeAvailable), scale);
 }
 
 void ServerInterface::startServer()
 {
     if (m_adapterSearch.adapterFound()) {
         if (!judgeServerIp()) {
-            // A listed adapter with the wrong address: no server until ModifyIP.
+            // A listed adapter with the wrong address: nothing listens until ModifyIP.
             setColour(m_haveIpLabel, Colour::Red);
             return;
         }
         setColour({m_haveIpLabel, m_haveIpHintLabel1, m_haveIpHintLabel2}, Colour::Green);
     }
-    createServer();
-}
-
-void ServerInterface::createServer()
-{
-    m_tcpServer = new TcpServer(m_options.server, this);
-    connect(this, &ServerInterface::sendDataSig, m_tcpServer, &TcpServer::slotRecive);
-    // Boxes open once the server's handler is done, never inside it.
-    connect(m_tcpServer, &TcpServer::hintSig, this, &ServerInterface::slotHintMessage, Qt::QueuedConnection);
-    connect(m_tcpServer, &TcpServer::deviceConnected, this, &ServerInterface::showDevice);
-    connect(m_tcpServer, &TcpServer::requestEchoed, this,
-            [this](const QString &request) { appendClientInput(request + QLatin1Char(' ')); });
-    connect(m_tcpServer, &TcpServer::blockSent, this, &ServerInterface::showBlock);
-    connect(m_tcpServer, &TcpServer::progress, m_progressBar, &QProgressBar::setValue);
-    connect(m_tcpServer, &TcpServer::transferEnded, this, &ServerInterface::showTransferEnded);
-    connect(m_tcpServer, &TcpServer::listenFailed, this, &ServerInterface::tellPortInUse);
-    if (m_flashLog)
-        connect(m_tcpServer, &TcpServer::transferEnded, m_flashLog, &FlashLog::record);
-    m_tcpServer->startListen();
+    m_line->startListen();
 }
 
 bool ServerInterface::ensureListening()
 {
-    if (!m_tcpServer)
-        createServer();
-    return m_tcpServer->startListen();
+    return m_line->isListening() || m_line->startListen();
 }
 
 void ServerInterface::tellPortInUse()
@@ -181,7 +188,7 @@ void ServerInterface::tellPortInUse()
 
 void ServerInterface::closeEvent(QCloseEvent *event)
 {
-    if (m_tcpServer && m_tcpServer->transferRunning()) {
+    if (m_line->transferRunning()) {
         if (QMessageBox::question(this, QStringLiteral("TcpServer"),
                                   QStringLiteral("A device is being flashed. If TcpServer closes now, the device is "
                                                  "left half-written.\nClose TcpServer anyway?"),
@@ -190,9 +197,27 @@ void ServerInterface::closeEvent(QCloseEvent *event)
             return;
         }
         // Ended, so that the device starts over and the record says so.
-        m_tcpServer->stopTransfer();
+        m_line->stopTransfer();
     }
+    finishRecord();
     QMainWindow::closeEvent(event);
+}
+
+void ServerInterface::finishRecord()
+{
+    FlashLog *record = m_line->record();
+    if (!record)
+        return;
+    // The flashes just ended are reported on their way still: their rows first.
+    QCoreApplication::sendPostedEvents(m_line);
+    QString reason;
+    const int unwritten = record->finish(QDeadlineTimer(kLastRecordAttemptMsec), [] { return false; }, &reason);
+    if (unwritten > 0)
+        showInformation(this, QStringLiteral("%1 of the flash record %2 could not be written: %3. The flashes "
+                                             "themselves are not affected; those rows are missing from the record.")
+                                      .arg(unwritten == 1 ? QStringLiteral("1 row")
+                                                          : QStringLiteral("%1 rows").arg(unwritten),
+                                           QDir::toNativeSeparators(record->path()), reason));
 }
 
 void ServerInterface::slotOpenFile()
@@ -208,8 +233,7 @@ void ServerInterface::slotOpenFile()
     if (!ensureListening())
         return;
 
-    const QString path = imageFilePath();
-    discardTransferDisplay();
+    const QString path = m_options.imagePath.isEmpty() ? imageFilePath() : m_options.imagePath;
     m_clientInputBrowser->clear();
     m_serverOutputBrowser->clear();
     m_clientInputChars = m_clientInputBrowser->document()->characterCount();
@@ -234,18 +258,11 @@ void ServerInterface::slotOpenFile()
 
     const QByteArray bytes = image->bytes();
     m_serverOutputBrowser->insertPlainText(hexView(bytes.constData(), int(bytes.size())));
-    emit sendDataSig(bytes);
+    emit sendDataSig(image);
 
     m_fileStatusEdit->setCursorPosition(1);
     m_filePathEdit->setText(path);
     m_filePathEdit->setCursorPosition(1);
-
-    // From here on transfers serve this image; one the hand-off ended served the one before.
-    m_image = image;
-    if (m_flashLog) {
-        m_flashLog->setImage(image);
-        m_flashLog->setAdapterName(m_adapterSearch.adapterName());
-    }
     m_status->showImage(image);
 }
 
@@ -281,62 +298,40 @@ void ServerInterface::slotModify()
     ensureListening();
 }
 
-void ServerInterface::showDevice(const QString &address)
+void ServerInterface::showDevice(const DeviceConnection &device)
 {
-    m_clientIpLabel->setText(address);
+    m_clientIpLabel->setText(device.address);
     setColour({m_step3TextLabel1, m_step3TextLabel2, m_step3TextLabel3}, Colour::Green);
 }
 
-void ServerInterface::showBlock(int index, const QByteArray &block)
+void ServerInterface::showBlock(const DeviceConnection &, int index, const QByteArray &block)
 {
-    m_shownBlockIndex = index;
-    m_shownBlock = block;
-    scheduleTransferDisplay();
+    setColour(m_messageLabel, Colour::Black);
+    m_messageLabel->setText(index % 2 != 0 ? QStringLiteral("Downloading......") : QStringLiteral("Downloading..."));
+    // The pane shows only the latest block.
+    replacePaneText(m_serverOutputBrowser, hexView(block.constData(), int(block.size())));
 }
 
+void ServerInterface::showEcho(const DeviceConnection &, const QStringList &requests)
+{
+    for (const QString &request : requests)
+        appendClientInput(request + QLatin1Char(' '));
+    if (!m_pendingEcho.isEmpty())
+        appendToPane(m_clientInputBrowser, m_pendingEcho);
+    m_pendingEcho.clear();
+}
+
+// Gathered, and put into the pane once for all the requests a frame brought.
 void ServerInterface::appendClientInput(const QString &text)
 {
     if (m_clientInputChars + text.size() > m_options.clientInputLimit)
         return;
     m_clientInputChars += text.size();
     m_pendingEcho += text;
-    scheduleTransferDisplay();
-}
-
-void ServerInterface::scheduleTransferDisplay()
-{
-    if (!m_displayTimer.isActive())
-        m_displayTimer.start(kFrameMsec);
-}
-
-void ServerInterface::flushTransferDisplay()
-{
-    m_displayTimer.stop();
-    if (m_shownBlockIndex >= 0) {
-        setColour(m_messageLabel, Colour::Black);
-        m_messageLabel->setText(m_shownBlockIndex % 2 != 0 ? QStringLiteral("Downloading......")
-                                                           : QStringLiteral("Downloading..."));
-        // The pane shows only the latest block.
-        replacePaneText(m_serverOutputBrowser, hexView(m_shownBlock.constData(), int(m_shownBlock.size())));
-        m_shownBlockIndex = -1;
-    }
-    if (!m_pendingEcho.isEmpty()) {
-        appendToPane(m_clientInputBrowser, m_pendingEcho);
-        m_pendingEcho.clear();
-    }
-}
-
-void ServerInterface::discardTransferDisplay()
-{
-    m_displayTimer.stop();
-    m_shownBlockIndex = -1;
-    m_pendingEcho.clear();
 }
 
 void ServerInterface::showTransferEnded(const TransferReport &report)
 {
-    // What went out shows before how it ended.
-    flushTransferDisplay();
     switch (report.ending) {
     case TransferReport::Complete:
         setColour({m_step4TextLabel1, m_step4TextLabel2, m_step4TextLabel3, m_messageLabel}, Colour::Green);

@@ -8,10 +8,10 @@
 #include <QMainWindow>
 #include <QSharedPointer>
 #include <QString>
-#include <QTimer>
+#include <QStringList>
 
 class FlashImage;
-class FlashLog;
+class FlashLine;
 class FlashStatus;
 class NetworkAdapters;
 class QCloseEvent;
@@ -27,8 +27,8 @@ class ServerInterface;
 }
 
 // The main window. It finds the wired adapter, loads the image on Download,
-// runs the transfer server the device pulls the image from, follows what the
-// server reports, and tells the operator what to do next. Its widgets carry
+// hands it to the flashing line the device pulls it from, follows what the
+// line reports, and tells the operator what to do next. Its widgets carry
 // object names (the member's name without "m_"), which is how tests and tools
 // find them.
 class ServerInterface : public QMainWindow
@@ -39,7 +39,8 @@ public:
     struct Options
     {
         TcpServer::Options server;
-        QString logPath; // the flash record; empty: none
+        QString imagePath; // what Download reads; empty: below the program's folder
+        QString logPath;   // the flash record; empty: none
         // The ClientInput pane keeps at most this many characters: more than
         // the echo of the largest image's requests, but bounded whatever arrives.
         int clientInputLimit = 8 * 1024 * 1024;
@@ -50,7 +51,7 @@ public:
     ~ServerInterface() override;
 
 signals:
-    void sendDataSig(QByteArray buf);
+    void sendDataSig(const QSharedPointer<FlashImage> &image);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -62,9 +63,7 @@ private slots:
 
 private:
     void startServer();
-    void createServer();
-    // Makes sure a server listens on port 10013, creating one or trying the
-    // port again.
+    // Makes sure the line listens on port 10013, trying the port again.
     bool ensureListening();
     void tellPortInUse();
     void buildLayout();
@@ -79,15 +78,13 @@ private:
     void showInterruptionHint();
     void markFlashInterrupted();
 
-    // What the server reports.
-    void showDevice(const QString &address);
-    void showBlock(int index, const QByteArray &block);
+    // What the line reports.
+    void showDevice(const DeviceConnection &device);
+    void showBlock(const DeviceConnection &device, int index, const QByteArray &block);
+    void showEcho(const DeviceConnection &device, const QStringList &requests);
     void showTransferEnded(const TransferReport &report);
-    // The per-block display (message, hidden panes) is brought up to date
-    // once a frame: the operator sees no more, and a block never waits for it.
-    void scheduleTransferDisplay();
-    void flushTransferDisplay();
-    void discardTransferDisplay();
+    // At the end: the record's last rows, and the box when some are not written.
+    void finishRecord();
 
     const Options m_options;
     Ui::ServerInterface *ui;
@@ -102,7 +99,7 @@ private:
     QTextBrowser *m_clientInputBrowser = nullptr;
     QPushButton *m_downloadButton = nullptr;
     QPushButton *m_modifyIpButton = nullptr;
-    TcpServer *m_tcpServer = nullptr;
+    FlashLine *m_line = nullptr;
     QProgressBar *m_progressBar = nullptr;
     AdapterSearch m_adapterSearch;
     QLabel *m_step1Label = nullptr;
@@ -132,14 +129,8 @@ private:
     bool m_refusalBoxOpen = false;
 
     FlashStatus *m_status = nullptr;
-    FlashLog *m_flashLog = nullptr;
-    QSharedPointer<FlashImage> m_image;
-
-    QTimer m_displayTimer;
-    int m_shownBlockIndex = -1;
-    QByteArray m_shownBlock;
-    QString m_pendingEcho;
     int m_clientInputChars = 0;
+    QString m_pendingEcho;
 };
 
 #endif // SERVERINTERFACE_H

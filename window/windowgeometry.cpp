@@ -17,3 +17,37 @@ QRect fitWindow(const QRect &wanted, const QSize &natural, const QMargins &frame
     const int y = qMax(room.top(), qMin(wanted.y(), room.top() + room.height() - size.height()));
     return QRect(QPoint(x, y), size);
 }
+
+namespace {
+
+// A position: the logical one Qt turns into it, where there is one.
+int logicalPosition(int native, qreal scale)
+{
+    const int logical = qRound(native / scale);
+    for (int candidate : {logical, logical - 1, logical + 1}) {
+        if (qRound(candidate * scale) == native)
+            return candidate;
+    }
+    return logical;
+}
+
+// A length: the longest whose scaled length does not exceed it.
+int logicalLength(int native, qreal scale)
+{
+    int logical = qRound(native / scale) + 1;
+    while (logical > 0 && qRound(logical * scale) > native)
+        --logical;
+    return logical;
+}
+
+} // namespace
+
+QRect logicalGeometry(const QRect &native, qreal scale)
+{
+    const int x = logicalPosition(native.x(), scale);
+    const int y = logicalPosition(native.y(), scale);
+    // The far edges too stay within the native ones.
+    const int right = native.x() + native.width();
+    const int bottom = native.y() + native.height();
+    return QRect(x, y, logicalLength(right - qRound(x * scale), scale), logicalLength(bottom - qRound(y * scale), scale));
+}

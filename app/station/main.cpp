@@ -1,9 +1,11 @@
-// tcpserver-station: flashes one device after another without a window.
+// tcpserver-station: flashes devices without a window, several at once where
+// asked.
 #include "adapter/networkadapters.h"
 #include "app/commandline.h"
 #include "app/singleinstance.h"
 #include "app/station/console.h"
 #include "app/station/station.h"
+#include "app/station/stationoutput.h"
 #include "image/imagefile.h"
 
 #include <QCommandLineParser>
@@ -11,40 +13,70 @@
 
 #include <cstdio>
 
+namespace {
+
+StationOutput *g_errors = nullptr;
+
+// The server's debug lines are for developers; the operator reads the
+// station's own. Warnings go where errors go, without holding anyone up.
+void stationMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtDebugMsg)
+        return;
+    if (g_errors)
+        g_errors->line(message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+int usage(const QString &problem)
+{
+    std::fprintf(stderr, "error: %s (see --help)\n", qPrintable(problem));
+    return 2;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    // A reader that goes away is no reason to stop; from the start, so that
+    // even the first line cannot end the program.
+    ignoreReaderGone();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tcpserver-station"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TCPSERVER_VERSION));
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    // The server's debug lines are for developers; the operator reads the station's own.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
-        if (type != QtDebugMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(message));
-    });
+    qInstallMessageHandler(stationMessage);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Flashes monitoring devices one after another, without a window: loads the image once and serves it on TCP "
-        "port 10013 to every device that connects.\nExit status: 0 every flash that began completed; 1 one did "
-        "not, or the station could not serve; 2 bad usage."));
+            "Flashes monitoring devices without a window, several at once where asked: loads the image once and "
+            "serves it on TCP port 10013 to every device that connects.\nExit status: 0 every flash that began "
+            "completed and is recorded; 1 one did not, its record could not be written, or the station could not "
+            "serve; 2 bad usage."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("image"),
                       QStringLiteral("The image to serve (default: abset/boor/true/file.bin below the program's "
                                      "folder, as TcpServer reads it)."),
                       QStringLiteral("file")});
-    parser.addOption({QStringLiteral("count"), QStringLiteral("Stop after this many complete flashes (default: never)."),
+    parser.addOption({QStringLiteral("count"),
+                      QStringLiteral("Stop after this many complete flashes in all (default: never)."),
                       QStringLiteral("n")});
+    parser.addOption({QStringLiteral("devices"),
+                      QStringLiteral("Flash up to this many devices at once, on each adapter (default: 1)."),
+                      QStringLiteral("n")});
+    parser.addOption({QStringLiteral("adapter"),
+                      QStringLiteral("Listen on this adapter alone, which holds 192.168.0.92; repeat for one "
+                                     "fixture per adapter, whose devices may all have the same address (Linux)."),
+                      QStringLiteral("name")});
+    parser.addOption({QStringLiteral("json"),
+                      QStringLiteral("Standard output carries JSON objects only, one a line, for a line "
+                                     "controller; errors stay on standard error.")});
     addRecordOptions(&parser);
-    if (!parser.parse(application.arguments()) || !parser.positionalArguments().isEmpty()) {
-        err << "error: "
-            << (parser.errorText().isEmpty() ? "unexpected argument " + parser.positionalArguments().first()
-                                             : parser.errorText())
-            << " (see --help)" << Qt::endl;
-        return 2;
-    }
+    if (!parser.parse(application.arguments()))
+        return usage(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return usage(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
@@ -52,26 +84,58 @@ int main(int argc, char *argv[])
 
     Station::Options options;
     options.imagePath = parser.isSet(QStringLiteral("image")) ? parser.value(QStringLiteral("image")) : imageFilePath();
-    options.logPath = recordPath(parser);
-    if (parser.isSet(QStringLiteral("count"))) {
-        bool ok = false;
-        options.count = parser.value(QStringLiteral("count")).toInt(&ok);
-        if (!ok || options.count < 1) {
-            err << "error: --count takes a whole number of 1 or more" << Qt::endl;
-            return 2;
-        }
+    options.json = parser.isSet(QStringLiteral("json"));
+    for (const char *name : {"count", "devices"}) {
+        if (!parser.isSet(QLatin1String(name)))
+            continue;
+        bool read = false;
+        const int value = parser.value(QLatin1String(name)).toInt(&read);
+        if (!read || value < 1)
+            return usage(QStringLiteral("--%1 takes a whole number of 1 or more").arg(QLatin1String(name)));
+        (qstrcmp(name, "count") == 0 ? options.count : options.devices) = value;
+    }
+    options.adapters = parser.values(QStringLiteral("adapter"));
+    if (!options.adapters.isEmpty() && QSysInfo::kernelType() != QLatin1String("linux"))
+        return usage(QStringLiteral("--adapter needs Linux; here, use --devices with devices of distinct addresses"));
+    if (options.adapters.removeDuplicates() > 0)
+        return usage(QStringLiteral("an adapter is named twice"));
+    QString recordProblem;
+    options.logPath = recordPath(parser, &recordProblem);
+    if (!recordProblem.isEmpty()) {
+        std::fprintf(stderr, "error: %s; give --log FILE or --no-log\n", qPrintable(recordProblem));
+        return 1;
     }
 
+    // From here on nothing the station prints can hold it up.
+    StationOutput out(stdout, !options.json && isLiveTerminal(stdout),
+                      options.json ? QStringLiteral("{\"event\":\"note\",\"text\":\"progress lines were left out "
+                                                    "while the output was held up\"}")
+                                   : QStringLiteral("(progress lines were left out while the output was held up)"));
+    StationOutput errors(stderr, false, QString());
+    g_errors = &errors;
+
+    int status = 1;
     SingleInstance instance;
-    if (!instance.claim()) {
-        err << "error: " << (instance.holder() == QLatin1String("tcpserver-station") ? "tcpserver-station"
-                                                                                     : "the TcpServer window")
-            << " already serves the device in this session; stop it before starting tcpserver-station." << Qt::endl;
-        return 1;
+    const SingleInstance::Claim claim = instance.claim();
+    if (claim == SingleInstance::HeldByWindow || claim == SingleInstance::HeldByStation) {
+        errors.line(QStringLiteral("error: %1 already serves the device in this session; stop it before starting "
+                                   "tcpserver-station.")
+                            .arg(claim == SingleInstance::HeldByStation ? QStringLiteral("tcpserver-station")
+                                                                        : QStringLiteral("the TcpServer window")));
+    } else if (claim != SingleInstance::Taken) {
+        errors.line(QStringLiteral("error: ") + instance.note());
+    } else {
+        if (!instance.note().isEmpty())
+            errors.line(QStringLiteral("warning: ") + instance.note());
+        Station station(options, NetworkAdapters::system(), &out, &errors);
+        QObject::connect(&station, &Station::finished, &application, [](int code) { QCoreApplication::exit(code); });
+        onStopRequest(&station, [&station] { station.stop(); });
+        if (station.start())
+            status = application.exec();
     }
-    Station station(options, NetworkAdapters::system(), out, err);
-    if (!station.start())
-        return 1;
-    onStopRequest(&station, [&station] { station.stop(); });
-    return application.exec();
+    consoleFinished();
+    out.finish(QDeadlineTimer(2000));
+    g_errors = nullptr;
+    errors.finish(QDeadlineTimer(2000));
+    return status;
 }

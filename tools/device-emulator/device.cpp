@@ -6,10 +6,12 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
 #include <QTcpSocket>
 #include <QThread>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -171,6 +173,11 @@ DeviceStatus Device::run()
 
 bool Device::connectToServer()
 {
+    // Several devices of distinct addresses on one cable: each connects from its own.
+    if (!m_options.from.isEmpty() && !m_socket->bind(QHostAddress(m_options.from))) {
+        fail(QStringLiteral("cannot connect from %1: %2").arg(m_options.from, m_socket->errorString()));
+        return false;
+    }
     m_socket->connectToHost(m_options.host, m_options.port);
     if (m_socket->waitForConnected(m_options.timeoutMs))
         return true;
@@ -320,17 +327,41 @@ DeviceStatus Device::verify()
     m_out << "sha256 received " << sha256Hex(m_image) << endLine;
     if (m_options.expectPath.isEmpty())
         return DeviceComplete;
+    return compareWithExpected();
+}
+
+// The file is read a piece at a time: even the largest image is compared
+// without a second copy of it in memory.
+DeviceStatus Device::compareWithExpected()
+{
     QFile file(m_options.expectPath);
     if (!file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("cannot read %1").arg(m_options.expectPath));
-    const QByteArray expected = file.readAll();
-    m_out << "sha256 expected " << sha256Hex(expected) << endLine;
-    if (expected.size() != m_image.size())
-        return fail(QStringLiteral("MISMATCH: expected %1 bytes, received %2").arg(expected.size()).arg(m_image.size()));
-    for (int i = 0; i < expected.size(); ++i) {
-        if (expected.at(i) != m_image.at(i))
-            return fail(QStringLiteral("MISMATCH at byte %1").arg(i));
+    Sha256 expected;
+    QByteArray piece(1024 * 1024, '\0');
+    qint64 at = 0;
+    qint64 firstDifference = -1;
+    for (;;) {
+        const qint64 got = file.read(piece.data(), piece.size());
+        if (got < 0)
+            return fail(QStringLiteral("cannot read %1").arg(m_options.expectPath));
+        if (got == 0)
+            break;
+        expected.addData(piece.constData(), got);
+        const qint64 overlap = qBound<qint64>(0, m_image.size() - at, got);
+        if (firstDifference < 0 && std::memcmp(piece.constData(), m_image.constData() + at, size_t(overlap)) != 0) {
+            for (qint64 i = 0; firstDifference < 0; ++i) {
+                if (piece.at(int(i)) != m_image.at(int(at + i)))
+                    firstDifference = at + i;
+            }
+        }
+        at += got;
     }
+    m_out << "sha256 expected " << expected.hexResult() << endLine;
+    if (at != m_image.size())
+        return fail(QStringLiteral("MISMATCH: expected %1 bytes, received %2").arg(at).arg(m_image.size()));
+    if (firstDifference >= 0)
+        return fail(QStringLiteral("MISMATCH at byte %1").arg(firstDifference));
     m_out << "verified: the image matches byte for byte" << endLine;
     return DeviceComplete;
 }

@@ -11,6 +11,7 @@
 struct DeviceOptions
 {
     QString host = QStringLiteral("127.0.0.1");
+    QString from;                  // the local address to connect from; empty: any
     quint16 port = 10013;
     int timeoutMs = 5000;          // bound on every single wait
     QString expectPath;            // verify the image against this file
@@ -51,6 +52,7 @@ private:
     void pause();
     void closeConnection();
     DeviceStatus verify();
+    DeviceStatus compareWithExpected();
     bool summarize(double seconds);
     DeviceStatus fail(const QString &message);
 

@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QHostAddress>
 
 #include <cstdio>
 
@@ -86,6 +87,8 @@ int main(int argc, char *argv[])
          QStringLiteral("127.0.0.1")},
         {QStringLiteral("port"), QStringLiteral("Server port (default 10013)."), QStringLiteral("port"),
          QStringLiteral("10013")},
+        {QStringLiteral("from"), QStringLiteral("Connect from this local address (a device of its own address)."),
+         QStringLiteral("address")},
         {QStringLiteral("expect"), QStringLiteral("Verify the image byte for byte against this file."),
          QStringLiteral("file")},
         {QStringLiteral("output"), QStringLiteral("Save the received image to this file."), QStringLiteral("file")},
@@ -130,6 +133,11 @@ int main(int argc, char *argv[])
 
     DeviceOptions options;
     options.host = parser.value(QStringLiteral("host"));
+    options.from = parser.value(QStringLiteral("from"));
+    if (!options.from.isEmpty() && QHostAddress(options.from).isNull()) {
+        err << "error: --from takes an address\n";
+        return DeviceUsage;
+    }
     bool portOk = false;
     const uint port = parser.value(QStringLiteral("port")).toUInt(&portOk);
     if (!portOk || port == 0 || port > 65535) {
