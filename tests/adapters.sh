@@ -1,0 +1,73 @@
+#!/bin/bash
+# Identical devices, each behind an adapter of its own, flashed at once by the station: four veth pairs in
+# this network namespace, the PC's ends named Ethernet, Ethernet2 and two enx... names (USB adapters), each
+# holding 192.168.0.92/24; the far end of each in a namespace of its own, holding the same device address,
+# 192.168.0.50. First with the kernel's strict reverse-path filter, which the station must name.
+#   tests/adapters.sh STATION EMULATOR     (as root, in a network namespace of its own: isolated.sh)
+set -euo pipefail
+station=$1 emulator=$2
+fail() { echo "FAIL: $*" >&2; exit 1; }
+if [ -z "${TCPSERVER_OUTER_NETNS:-}" ]; then
+    echo "SKIP: makes network interfaces, only in a network namespace of its own (as root)"
+    exit 77
+fi
+scratch=$(mktemp -d) pids=""
+trap 'kill $pids 2>/dev/null || true; rm -rf "$scratch"' EXIT
+export XDG_RUNTIME_DIR=$scratch HOME=$scratch
+head -c 1000000 /dev/urandom >"$scratch/image.bin"
+adapters=(Ethernet Ethernet2 enx0a1b2c3d4e5f enx0a1b2c3d4e60)
+devices=()
+for i in "${!adapters[@]}"; do
+    unshare --net sleep 600 &
+    devices+=($!) pids="$pids $!"
+    for _ in $(seq 50); do [ "$(readlink /proc/$!/ns/net)" != "$TCPSERVER_OUTER_NETNS" ] &&
+        [ "$(readlink /proc/$!/ns/net)" != "$(readlink /proc/self/ns/net)" ] && break; sleep 0.1; done
+    ip link add "${adapters[$i]}" type veth peer name device$i
+    ip link set device$i netns "${devices[$i]}"
+    nsenter --net=/proc/${devices[$i]}/ns/net sh -c "ip link set lo up && ip address add 192.168.0.50/24 dev device$i &&
+        ip link set device$i up"
+    ip address add 192.168.0.92/24 dev "${adapters[$i]}"
+    ip link set "${adapters[$i]}" up
+done
+arguments=()
+for adapter in "${adapters[@]}"; do arguments+=(--adapter "$adapter"); done
+
+# A strict reverse-path filter would drop what three of the four devices send: said at the start.
+sysctl -qw net.ipv4.conf.all.rp_filter=1
+"$station" "${arguments[@]}" --image "$scratch/image.bin" --no-log >"$scratch/out" 2>"$scratch/err" &
+pid=$!
+for _ in $(seq 50); do grep -q Listening "$scratch/out" && break; sleep 0.1; done
+kill -INT $pid; wait $pid || true
+for adapter in "${adapters[@]}"; do
+    grep -q "strict reverse-path filter drops the packets of the device on $adapter,.*rp_filter=2" "$scratch/err" ||
+        { cat "$scratch/err"; fail "no word of the reverse-path filter for $adapter"; }
+done
+sysctl -qw net.ipv4.conf.all.rp_filter=2
+
+# The four at once.
+"$station" "${arguments[@]}" --image "$scratch/image.bin" --count 4 --log "$scratch/log.csv" >"$scratch/out" 2>&1 &
+pid=$!
+for _ in $(seq 50); do grep -q Listening "$scratch/out" && break; sleep 0.1; done
+flashes=()
+for i in "${!adapters[@]}"; do
+    nsenter --net=/proc/${devices[$i]}/ns/net "$emulator" --host 192.168.0.92 --expect "$scratch/image.bin" \
+        --delay 1 --quiet >"$scratch/device$i" 2>&1 &
+    flashes+=($!)
+done
+for i in "${!flashes[@]}"; do
+    wait "${flashes[$i]}" || { cat "$scratch/device$i" "$scratch/out"; fail "the device behind ${adapters[$i]}"; }
+done
+wait $pid || { cat "$scratch/out"; fail "the station's status"; }
+for adapter in "${adapters[@]}"; do
+    grep -q "^  $adapter: 1 began, 1 complete, 0 not.$" "$scratch/out" || { cat "$scratch/out"; fail "no line for $adapter"; }
+    grep -q ",complete,192.168.0.50,.*,$adapter,192.168.0.92," "$scratch/log.csv" ||
+        { cat "$scratch/log.csv"; fail "no record row for $adapter"; }
+done
+grep -q "^4 flashes began: 4 complete, 0 not.$" "$scratch/out" || { cat "$scratch/out"; fail "the summary"; }
+# Flashed at once, not one after the other: the flashes overlap in time.
+overlapping=$(awk -F, 'NR > 1 { print $1 " " $2 }' "$scratch/log.csv" | sort | awk 'NR == 1 { end = $2 } NR > 1 && $1 < end { n++ } END { print n + 0 }')
+[ "$overlapping" -ge 1 ] || { cat "$scratch/log.csv"; fail "the flashes did not overlap"; }
+
+"$station" --adapter nosuch0 --image "$scratch/image.bin" --no-log >"$scratch/out" 2>&1 && fail "an unknown adapter was taken"
+grep -q "error: there is no adapter called nosuch0" "$scratch/out" || { cat "$scratch/out"; fail "an unknown adapter"; }
+echo "PASS: four identical devices behind four adapters, flashed at once, each recorded with its adapter"

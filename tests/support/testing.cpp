@@ -1,0 +1,150 @@
+#include "testing.h"
+
+#include "server/protocol.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTest>
+
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+
+bool waitFor(const std::function<bool()> &done, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+QByteArray pattern(int length, int seed)
+{
+    QByteArray bytes(length, '\0');
+    quint32 state = 0x9E3779B9u * quint32(seed + 1);
+    for (int i = 0; i < length; ++i) {
+        state = state * 1664525u + 1013904223u;
+        bytes[i] = char(state >> 24);
+    }
+    return bytes;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+int runProgram(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
+}
+
+bool inOwnNetworkNamespace()
+{
+    return QSysInfo::kernelType() == QLatin1String("linux") &&
+           !qEnvironmentVariable("TCPSERVER_OUTER_NETNS").isEmpty();
+}
+
+QByteArray lengthHeaderFor(int length)
+{
+    // 32 bits, little-endian, written out here rather than taken from the program.
+    QByteArray header;
+    for (int shift = 0; shift < 32; shift += 8)
+        header.append(char(quint32(length) >> shift));
+    return header;
+}
+
+QByteArray blockOf(const QByteArray &image, int index)
+{
+    const QByteArray bytes = image.mid(index * 1024, 1024);
+    return bytes + QByteArray(1024 - bytes.size(), '\0');
+}
+
+TestDevice::TestDevice(const QString &host, quint16 port)
+{
+    socket.connectToHost(host, port);
+    waitFor([this] {
+        return socket.state() != QAbstractSocket::HostLookupState &&
+               socket.state() != QAbstractSocket::ConnectingState;
+    });
+    // Each request leaves at once as a segment of its own, as the device's do.
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+}
+
+bool TestDevice::isConnected() const
+{
+    return socket.state() == QAbstractSocket::ConnectedState;
+}
+
+void TestDevice::send(const QByteArray &request)
+{
+    socket.write(request);
+    socket.flush();
+}
+
+QByteArray TestDevice::take(int count)
+{
+    waitFor([this, count] { return socket.bytesAvailable() >= count; });
+    return socket.read(count);
+}
+
+bool TestDevice::closedByServer()
+{
+    return waitFor([this] { return socket.state() == QAbstractSocket::UnconnectedState; });
+}
+
+void TestDevice::close()
+{
+    socket.disconnectFromHost();
+}
+
+void TestDevice::reset()
+{
+    // A linger of no time makes closing a reset.
+    const linger now{1, 0};
+    setsockopt(socket.socketDescriptor(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&now), sizeof now);
+    socket.abort();
+}
+
+Answer length()
+{
+    return {Answer::Length, 0};
+}
+
+Answer block(int index)
+{
+    return {Answer::Block, index};
+}
+
+Answer nothing()
+{
+    return {Answer::Nothing, 0};
+}
+
+void converse(TestDevice &device, const QByteArray &image, const Exchanges &exchanges,
+              const std::function<bool()> &read)
+{
+    for (int i = 0; i < exchanges.size(); ++i) {
+        const Exchange &exchange = exchanges.at(i);
+        const QByteArray what = "exchange " + QByteArray::number(i + 1) + " (" + exchange.request.toPercentEncoding() + ")";
+        device.send(exchange.request);
+        if (exchange.answer.kind == Answer::Length)
+            QVERIFY2(device.take(4) == lengthHeaderFor(image.size()), what.constData());
+        else if (exchange.answer.kind == Answer::Block)
+            QVERIFY2(device.take(1024) == blockOf(image, exchange.answer.block), what.constData());
+        else if (read)
+            QVERIFY2(read(), (what + " was not read").constData());
+    }
+}

@@ -1,0 +1,137 @@
+#include "window.h"
+
+#include "server/protocol.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTest>
+
+void FakeAdapters::setStaticAddress(const QString &adapter, const QString &address, const QString &mask, int)
+{
+    changes << QStringList{adapter, address, mask}.join(QLatin1Char(' '));
+    if (onChange)
+        onChange();
+}
+
+NetworkAdapter adapter(const QString &name, const QStringList &addresses)
+{
+    NetworkAdapter adapter;
+    adapter.name = name;
+    for (const QString &address : addresses)
+        adapter.addresses << QHostAddress(address);
+    return adapter;
+}
+
+WindowUnderTest::WindowUnderTest(const QList<NetworkAdapter> &adapters)
+{
+    this->adapters.adapters = adapters;
+    options.imagePath = imagePath();
+    // The server's own debug lines are no part of what is checked, nor the
+    // offscreen platform's excuses.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+        if (type != QtDebugMsg && !message.contains(QLatin1String("does not support propagateSizeHints")))
+            fprintf(stderr, "%s\n", qPrintable(message));
+    });
+    connect(&m_boxTimer, &QTimer::timeout, this, &WindowUnderTest::closeBoxes);
+    m_boxTimer.start(5);
+}
+
+WindowUnderTest::~WindowUnderTest()
+{
+    // The mutation check wants a verdict, not every row's failure.
+    if (QTest::currentTestFailed() && qEnvironmentVariableIsSet("TCPSERVER_FAIL_FAST"))
+        std::_Exit(1);
+    devices.clear();
+    m_window.reset();
+    qInstallMessageHandler(nullptr);
+}
+
+QByteArray WindowUnderTest::writeImage(int size)
+{
+    const QByteArray image = pattern(size, size);
+    writeFile(imagePath(), image);
+    return image;
+}
+
+ServerInterface *WindowUnderTest::start()
+{
+    m_window.reset(new ServerInterface(options, adapterSource));
+    m_window->show();
+    return m_window.get();
+}
+
+void WindowUnderTest::clickDownload()
+{
+    QTest::mouseClick(m_window->findChild<QPushButton *>(QStringLiteral("downloadButton")), Qt::LeftButton);
+}
+
+void WindowUnderTest::clickModifyIp()
+{
+    QTest::mouseClick(m_window->findChild<QPushButton *>(QStringLiteral("modifyIpButton")), Qt::LeftButton);
+}
+
+// Every box is titled "TcpServer"; a question has No as its default button.
+void WindowUnderTest::closeBoxes()
+{
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box || box == m_seenBox)
+        return;
+    m_seenBox = box;
+    boxes << box->text();
+    QCOMPARE(box->windowTitle(), QStringLiteral("TcpServer"));
+    if (QAbstractButton *no = box->button(QMessageBox::No))
+        QCOMPARE(box->defaultButton(), no);
+    if (whileNextBoxIsOpen) {
+        const std::function<void()> work = whileNextBoxIsOpen;
+        whileNextBoxIsOpen = nullptr;
+        work();
+    }
+    box->button(box->button(QMessageBox::Ok) ? QMessageBox::Ok : answer)->click();
+    m_seenBox = nullptr;
+}
+
+QString WindowUnderTest::text(const char *widget) const
+{
+    QObject *found = m_window->findChild<QObject *>(QLatin1String(widget));
+    if (auto *label = qobject_cast<QLabel *>(found))
+        return label->text();
+    if (auto *edit = qobject_cast<QLineEdit *>(found))
+        return edit->text();
+    return QStringLiteral("no widget %1").arg(QLatin1String(widget));
+}
+
+QString WindowUnderTest::colour(std::initializer_list<const char *> widgets) const
+{
+    static const QMap<QString, QString> names{
+            {"#008000", "green"}, {"#ff0000", "red"}, {"#0000ff", "blue"}, {"#000000", "black"}};
+    QStringList shown;
+    for (const char *name : widgets) {
+        QWidget *widget = m_window->findChild<QWidget *>(QLatin1String(name));
+        widget->ensurePolished();
+        shown << names.value(widget->palette().color(widget->foregroundRole()).name());
+    }
+    return shown.count(shown.first()) == shown.size() ? shown.first() : shown.join(QLatin1Char(','));
+}
+
+int WindowUnderTest::bar() const
+{
+    return m_window->findChild<QProgressBar *>(QStringLiteral("progressBar"))->value();
+}
+
+bool WindowUnderTest::listening() const
+{
+    // Found without connecting, which the server would count as a device.
+    QTcpServer probe;
+    return !probe.listen(QHostAddress::Any, protocol::kPort);
+}
+
+TestDevice *WindowUnderTest::connectDevice(const QString &host)
+{
+    devices.push_back(std::make_unique<TestDevice>(host, protocol::kPort));
+    waitFor([&] { return text("clientIpLabel") == host; });
+    return devices.back().get();
+}

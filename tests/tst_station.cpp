@@ -1,0 +1,508 @@
+// The station: several devices at once, each byte-exact whatever the others
+// do; the device beyond the limit turned away; --count, the summary, the exit
+// status, --json read back; output that is held up or goes away, hang-ups,
+// and a record that cannot be written. Driven in this process on a free port
+// where it can be, as the program where signals and pipes are the point.
+#include "support/csv.h"
+#include "support/testing.h"
+
+#include "app/station/station.h"
+#include "app/station/stationoutput.h"
+#include "adapter/networkadapters.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// The machine's adapters, without a wired one: the station serves on every address.
+struct NoWiredAdapter : NetworkAdapters
+{
+    QList<NetworkAdapter> adapters;
+    QList<NetworkAdapter> list() override { return adapters; }
+    void setStaticAddress(const QString &, const QString &, const QString &, int) override {}
+};
+
+// A station on a free port, its image and record in a folder of the test's
+// own, what it prints in files there.
+struct StationUnderTest
+{
+    explicit StationUnderTest(int imageSize = 70000, FILE *output = nullptr, bool live = false);
+    bool start();
+    QString imagePath() const { return folder.filePath(QStringLiteral("image.bin")); }
+    QString printed() const;
+    QString errors() const;
+    // An emulated device with these options, against the station.
+    QProcess *device(const QStringList &arguments);
+    // Waits until every device has ended; their exit statuses.
+    QList<int> devicesEnded();
+    int status(); // once the station has finished
+
+    QTemporaryDir folder;
+    Station::Options options;
+    NoWiredAdapter adapters;
+    FILE *outFile;
+    FILE *errFile;
+    std::unique_ptr<StationOutput> out;
+    std::unique_ptr<StationOutput> err;
+    std::unique_ptr<Station> station;
+    std::unique_ptr<QSignalSpy> finished;
+    std::vector<std::unique_ptr<QProcess>> devices;
+    FILE *output;
+    bool live;
+};
+
+StationUnderTest::StationUnderTest(int imageSize, FILE *output, bool live)
+    : outFile(std::fopen(qPrintable(folder.filePath("out.txt")), "w"))
+    , errFile(std::fopen(qPrintable(folder.filePath("err.txt")), "w"))
+    , output(output ? output : outFile)
+    , live(live)
+{
+    writeFile(imagePath(), pattern(imageSize, 5));
+    options.imagePath = imagePath();
+    options.logPath = folder.filePath(QStringLiteral("flash-log.csv"));
+    options.port = 0;
+    options.watchPeriodMsec = 200;
+}
+
+bool StationUnderTest::start()
+{
+    out.reset(new StationOutput(output, live, QStringLiteral("(progress lines were left out)")));
+    err.reset(new StationOutput(errFile, false, QString()));
+    station.reset(new Station(options, &adapters, out.get(), err.get()));
+    finished.reset(new QSignalSpy(station.get(), &Station::finished));
+    return station->start();
+}
+
+QString StationUnderTest::printed() const
+{
+    QFile file(folder.filePath("out.txt"));
+    file.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(file.readAll());
+}
+
+QString StationUnderTest::errors() const
+{
+    QFile file(folder.filePath("err.txt"));
+    file.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(file.readAll());
+}
+
+QProcess *StationUnderTest::device(const QStringList &arguments)
+{
+    devices.push_back(std::make_unique<QProcess>());
+    QProcess *device = devices.back().get();
+    device->setProcessChannelMode(QProcess::MergedChannels);
+    QStringList all = QStringList{"--port", QString::number(station->serverPort()), "--quiet"} + arguments;
+    device->start(QStringLiteral(DEVICE_EMULATOR), all.replaceInStrings("IMAGE", imagePath()));
+    return device;
+}
+
+QList<int> StationUnderTest::devicesEnded()
+{
+    QList<int> statuses;
+    for (const auto &device : devices) {
+        waitFor([&] { return device->state() == QProcess::NotRunning; }, 30000);
+        statuses << device->exitCode();
+    }
+    return statuses;
+}
+
+int StationUnderTest::status()
+{
+    if (!waitFor([&] { return !finished->isEmpty(); }, 15000))
+        return -1;
+    out->finish(QDeadlineTimer(2000));
+    err->finish(QDeadlineTimer(2000));
+    return finished->first().first().toInt();
+}
+
+// The lines that say how each flash ended, in the order they ended.
+QStringList endings(const QString &printed)
+{
+    QStringList endings;
+    for (const QString &line : printed.split('\n')) {
+        if (line.startsWith("flash "))
+            endings << line.section(", ", 1, 1);
+    }
+    endings.sort();
+    return endings;
+}
+
+} // namespace
+
+class StationTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void severalDevicesAtOnce_data();
+    void severalDevicesAtOnce();
+    void deviceBeyondTheLimitIsTurnedAway();
+    void turnedAwayAtMostOnceASecond();
+    void jsonLinesReadBack();
+    void stopEndsTheFlashesInProgress();
+    void adaptersCheckedAtStart_data();
+    void adaptersCheckedAtStart();
+    void outputThatIsHeldUpHoldsNothingUp_data();
+    void outputThatIsHeldUpHoldsNothingUp();
+    void progressLinesAreLeftOutWhileHeldUp();
+    void recordThatCannotBeWrittenFailsTheStation();
+    void theProgram_data();
+    void theProgram();
+};
+
+void StationTest::severalDevicesAtOnce_data()
+{
+    QTest::addColumn<int>("places");
+    QTest::addColumn<QList<QStringList>>("devices"); // each device's emulator options
+    QTest::addColumn<QList<int>>("deviceStatuses");
+    QTest::addColumn<QStringList>("endings"); // sorted
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<int>("status");
+    const QStringList whole{"--expect", "IMAGE", "--delay", "1"};
+    QTest::newRow("three at once, each byte-exact")
+            << 3 << QList<QStringList>{whole, whole, whole} << QList<int>{0, 0, 0}
+            << QStringList{"complete", "complete", "complete"} << "3 flashes began: 3 complete, 0 not." << 0;
+    QTest::newRow("one stalls, one leaves early, one sends junk: the others untouched")
+            << 5
+            << QList<QStringList>{whole, {"--stop-after", "3", "--hold", "3000"}, {"--disconnect-after", "2"},
+                                  QStringList{"--send", "junk\\x01\\n"} + whole, whole}
+            << QList<int>{0, 3, 3, 0, 0}
+            << QStringList{"complete", "complete", "complete", "device closed early", "stalled"}
+            << "5 flashes began: 3 complete, 2 not." << 1;
+}
+
+void StationTest::severalDevicesAtOnce()
+{
+    QFETCH(int, places);
+    QFETCH(QList<QStringList>, devices);
+    QFETCH(QList<int>, deviceStatuses);
+    QFETCH(QStringList, endings);
+    QFETCH(QString, summary);
+    QFETCH(int, status);
+    StationUnderTest test;
+    test.options.devices = places;
+    test.options.count = 3;
+    QVERIFY(test.start());
+    for (const QStringList &arguments : devices)
+        test.device(arguments);
+    QCOMPARE(test.devicesEnded(), deviceStatuses);
+    QCOMPARE(test.status(), status);
+    QCOMPARE(::endings(test.printed()), endings);
+    QVERIFY2(test.printed().endsWith(summary + '\n'), qPrintable(test.printed()));
+    QCOMPARE(readCsv(test.options.logPath).size(), 1 + devices.size());
+}
+
+void StationTest::deviceBeyondTheLimitIsTurnedAway()
+{
+    StationUnderTest test;
+    test.options.devices = 2;
+    test.options.count = 2;
+    QVERIFY(test.start());
+    test.device({"--expect", "IMAGE", "--delay", "5"});
+    test.device({"--expect", "IMAGE", "--delay", "5"});
+    // Both being flashed.
+    QVERIFY(waitFor([&] { return test.printed().count(": 10 %") == 2; }, 10000));
+    QProcess *third = test.device({"--expect", "IMAGE"});
+    QVERIFY(waitFor([&] { return third->state() == QProcess::NotRunning; }));
+    QCOMPARE(third->exitCode(), 1);
+    QCOMPARE(test.devicesEnded(), QList<int>({0, 0, 1}));
+    QCOMPARE(test.status(), 0);
+    QVERIFY2(test.printed().contains("127.0.0.1 turned away: every place is being flashed"), qPrintable(test.printed()));
+}
+
+// Connections that come and go fast cannot flood the output.
+void StationTest::turnedAwayAtMostOnceASecond()
+{
+    StationUnderTest test;
+    test.options.count = 1;
+    QVERIFY(test.start());
+    TestDevice device(QStringLiteral("127.0.0.1"), test.station->serverPort());
+    const QByteArray image = pattern(70000, 5);
+    converse(device, image, {{"updata", length()}});
+    for (int i = 0; i < 200; ++i)
+        QVERIFY(TestDevice(QStringLiteral("127.0.0.1"), test.station->serverPort()).closedByServer());
+    for (int index = 0; index < 69; ++index)
+        converse(device, image, {{"ok", block(index)}});
+    device.close();
+    QCOMPARE(test.status(), 0);
+    QCOMPARE(test.printed().count("turned away"), 2);
+    QVERIFY2(test.printed().contains("199 devices turned away in a second"), qPrintable(test.printed()));
+}
+
+void StationTest::jsonLinesReadBack()
+{
+    StationUnderTest test;
+    test.options.json = true;
+    test.options.devices = 2;
+    test.options.count = 2;
+    QVERIFY(test.start());
+    test.device({"--expect", "IMAGE"});
+    test.device({"--expect", "IMAGE"});
+    QCOMPARE(test.devicesEnded(), QList<int>({0, 0}));
+    QCOMPARE(test.status(), 0);
+    QMap<QString, QList<QJsonObject>> events;
+    for (const QString &line : test.printed().split('\n', Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
+        QVERIFY2(error.error == QJsonParseError::NoError && document.isObject(), qPrintable(line));
+        events[document.object().value("event").toString()] << document.object();
+    }
+    const QString digest = events.value("start").value(0).value("sha256").toString();
+    QCOMPARE(digest.size(), 64);
+    QCOMPARE(events.value("start").value(0).value("bytes").toInt(), 70000);
+    QCOMPARE(events.value("connected").size(), 2);
+    QCOMPARE(events.value("end").size(), 2);
+    for (const QJsonObject &end : events.value("end")) {
+        QCOMPARE(end.value("result").toString(), "complete");
+        QCOMPARE(end.value("image_sha256").toString(), digest);
+        QCOMPARE(end.value("bytes_sent").toInt(), 70000);
+        QCOMPARE(end.value("image").toString(), QDir::toNativeSeparators(test.imagePath()));
+    }
+    QCOMPARE(events.value("progress").size() >= 2, true);
+    QCOMPARE(events.value("summary").value(0).value("complete").toInt(), 2);
+}
+
+void StationTest::stopEndsTheFlashesInProgress()
+{
+    StationUnderTest test(2 * 1024 * 1024);
+    QVERIFY(test.start());
+    test.device({"--delay", "2", "--timeout", "3000"});
+    QVERIFY(waitFor([&] { return test.printed().contains(": 10 %"); }, 10000));
+    test.station->stop();
+    QCOMPARE(test.status(), 1);
+    QVERIFY2(test.printed().contains(", stopped mid-flash, "), qPrintable(test.printed()));
+    QVERIFY(test.printed().endsWith("1 flash began: 0 complete, 1 not.\n"));
+    QCOMPARE(test.devicesEnded(), QList<int>{1});
+    QCOMPARE(readCsv(test.options.logPath).value(1).value(2), "station stopped mid-flash");
+}
+
+// Each adapter named is checked before anything starts.
+void StationTest::adaptersCheckedAtStart_data()
+{
+    QTest::addColumn<QString>("adapter");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("unknown") << "enx001122" << "error: there is no adapter called enx001122";
+    QTest::newRow("a loopback") << "lo" << "error: lo is a loopback interface: no device is ever behind it";
+    QTest::newRow("without 192.168.0.92")
+            << "Ethernet"
+            << "error: the adapter Ethernet does not hold 192.168.0.92, so its device would not find this PC";
+}
+
+void StationTest::adaptersCheckedAtStart()
+{
+    QFETCH(QString, adapter);
+    QFETCH(QString, error);
+    StationUnderTest test;
+    NetworkAdapter loopback;
+    loopback.name = QStringLiteral("lo");
+    loopback.addresses = {QHostAddress(kServerAddress)};
+    loopback.loopback = true;
+    NetworkAdapter ethernet;
+    ethernet.name = QStringLiteral("Ethernet");
+    ethernet.addresses = {QHostAddress(QStringLiteral("10.1.1.1"))};
+    test.adapters.adapters = {loopback, ethernet};
+    test.options.adapters = QStringList(adapter);
+    QVERIFY(!test.start());
+    test.err->finish(QDeadlineTimer(2000));
+    QVERIFY2(test.errors().startsWith(error), qPrintable(test.errors()));
+    QCOMPARE(readCsv(test.options.logPath).size(), 0);
+}
+
+// A terminal paused with Ctrl+S, a pipe whose reader stopped: the station
+// serves on, and says what it could not show once the output moves again.
+void StationTest::outputThatIsHeldUpHoldsNothingUp_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::newRow("a terminal paused with Ctrl+S") << true;
+    QTest::newRow("a pipe whose reader stopped") << false;
+}
+
+void StationTest::outputThatIsHeldUpHoldsNothingUp()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("a pseudo-terminal and a full pipe, as Linux has them");
+#else
+    QFETCH(bool, terminal);
+    int reader = -1;
+    int writer = -1;
+    if (terminal) {
+        QCOMPARE(openpty(&reader, &writer, nullptr, nullptr, nullptr), 0);
+        QCOMPARE(::write(reader, "\x13", 1), ssize_t(1)); // Ctrl+S
+    } else {
+        int ends[2];
+        QCOMPARE(::pipe(ends), 0);
+        reader = ends[0];
+        writer = ends[1];
+        // Full: the next write waits for a reader that never reads.
+        fcntl(writer, F_SETFL, O_NONBLOCK);
+        const QByteArray filler(4096, 'x');
+        while (::write(writer, filler.constData(), size_t(filler.size())) > 0) {
+        }
+        fcntl(writer, F_SETFL, 0);
+    }
+    FILE *stream = fdopen(writer, "w");
+    {
+        StationUnderTest test(4 * 1024 * 1024, stream, terminal);
+        test.options.count = 2;
+        QVERIFY(test.start());
+        test.device({"--expect", "IMAGE"});
+        QCOMPARE(test.devicesEnded(), QList<int>{0});
+        test.device({"--expect", "IMAGE"});
+        QCOMPARE(test.devicesEnded(), QList<int>({0, 0}));
+        QVERIFY(waitFor([&] { return !test.finished->isEmpty(); }));
+        // Moving again.
+        if (terminal)
+            QCOMPARE(::write(reader, "\x11", 1), ssize_t(1));
+        QByteArray shown;
+        QByteArray chunk(65536, '\0');
+        fcntl(reader, F_SETFL, O_NONBLOCK);
+        waitFor([&] {
+            const ssize_t got = ::read(reader, chunk.data(), size_t(chunk.size()));
+            if (got > 0)
+                shown += chunk.left(int(got));
+            return shown.contains("2 flashes began: 2 complete, 0 not.");
+        });
+        QVERIFY2(shown.contains("flash 2: lo 127.0.0.1, complete"), shown.right(600).constData());
+    }
+    std::fclose(stream);
+    ::close(reader);
+#endif
+}
+
+// Lines that are kept all come, in order; progress lines beyond what may wait
+// are left out, and that is said once.
+void StationTest::progressLinesAreLeftOutWhileHeldUp()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("a full pipe, as Unix has it");
+#else
+    int ends[2];
+    QCOMPARE(::pipe(ends), 0);
+    fcntl(ends[1], F_SETFL, O_NONBLOCK);
+    const QByteArray filler(4096, 'x');
+    qint64 filled = 0;
+    for (ssize_t wrote = 1; wrote > 0; filled += qMax<ssize_t>(wrote, 0))
+        wrote = ::write(ends[1], filler.constData(), size_t(filler.size()));
+    fcntl(ends[1], F_SETFL, 0);
+    FILE *stream = fdopen(ends[1], "w");
+    StationOutput output(stream, false, QStringLiteral("(left out)"));
+    for (int i = 0; i < 500; ++i) {
+        output.progressLine(QStringLiteral("progress %1").arg(i));
+        if (i % 100 == 0)
+            output.line(QStringLiteral("kept %1").arg(i));
+    }
+    QByteArray shown;
+    QByteArray chunk(65536, '\0');
+    while (!shown.endsWith("(left out)\n")) {
+        const ssize_t got = ::read(ends[0], chunk.data(), size_t(chunk.size()));
+        QVERIFY(got > 0);
+        shown += chunk.left(int(got));
+    }
+    QVERIFY(output.finish(QDeadlineTimer(2000)));
+    std::fclose(stream);
+    ::close(ends[0]);
+    const QStringList lines = QString::fromUtf8(shown.mid(int(filled))).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.filter("kept").join(' '), "kept 0 kept 100 kept 200 kept 300 kept 400");
+    QCOMPARE(lines.count("(left out)"), 1);
+    QVERIFY(lines.filter("progress").size() < 500);
+#endif
+}
+
+// A flash without its evidence is no complete success on a line.
+void StationTest::recordThatCannotBeWrittenFailsTheStation()
+{
+    StationUnderTest test;
+    test.options.count = 1;
+#ifdef Q_OS_UNIX
+    QCOMPARE(mkfifo(QFile::encodeName(test.options.logPath).constData(), 0600), 0); // it must not wait for a reader
+#else
+    QVERIFY(QDir().mkpath(test.options.logPath));
+#endif
+    QVERIFY(test.start());
+    test.device({"--expect", "IMAGE"});
+    QCOMPARE(test.devicesEnded(), QList<int>{0});
+    QCOMPARE(test.status(), 1);
+    QVERIFY2(test.errors().contains("error: 1 row of the flash record " + QDir::toNativeSeparators(test.options.logPath) +
+                                    " could not be written: "),
+             qPrintable(test.errors()));
+}
+
+// The program itself, where what surrounds it is the point: usage, a reader
+// that leaves, a terminal that closes.
+void StationTest::theProgram_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("stage"); // what happens while it serves
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("--devices 0") << QStringList{"--devices", "0"} << "" << 2
+                                 << "error: --devices takes a whole number of 1 or more (see --help)";
+    QTest::newRow("--devices as a word") << QStringList{"--devices", "many"} << "" << 2
+                                         << "error: --devices takes a whole number of 1 or more (see --help)";
+    QTest::newRow("an adapter named twice") << QStringList{"--adapter", "Ethernet", "--adapter", "Ethernet"} << "" << 2
+                                            << "error: an adapter is named twice (see --help)";
+    QTest::newRow("the reader leaves at once, as with | head -1")
+            << QStringList{"--count", "1"} << "reader leaves" << 0 << "";
+    QTest::newRow("the terminal closes mid-flash (SIGHUP)") << QStringList{} << "hang-up" << 1 << "";
+}
+
+void StationTest::theProgram()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("pipes and signals as Unix has them");
+#else
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, stage);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+    QTemporaryDir folder;
+    const QString image = folder.filePath("image.bin");
+    QVERIFY(writeFile(image, pattern(1024 * 1024, 3)));
+    QProcess station;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", folder.path());
+    station.setProcessEnvironment(environment);
+    station.start(STATION_PROGRAM, arguments + QStringList{"--image", image, "--log", folder.filePath("log.csv")});
+    if (stage == "reader leaves") {
+        QVERIFY(waitFor([&] { return station.canReadLine(); }));
+        station.closeReadChannel(QProcess::StandardOutput);
+    }
+    if (!stage.isEmpty()) {
+        QVERIFY(waitFor([&] { return QFileInfo::exists(folder.filePath("TcpServer.lock")); }));
+        QTest::qWait(300);
+        QProcess device;
+        device.start(DEVICE_EMULATOR, {"--expect", image, "--delay", stage == "hang-up" ? "1" : "0", "--timeout", "3000"});
+        if (stage == "hang-up") {
+            QTest::qWait(500);
+            ::kill(pid_t(station.processId()), SIGHUP);
+        }
+        QVERIFY(waitFor([&] { return device.state() == QProcess::NotRunning; }, 20000));
+    }
+    QVERIFY(waitFor([&] { return station.state() == QProcess::NotRunning; }, 20000));
+    QCOMPARE(station.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(station.exitCode(), status);
+    QCOMPARE(QString::fromUtf8(station.readAllStandardError()).trimmed(), says);
+    if (stage == "hang-up")
+        QCOMPARE(readCsv(folder.filePath("log.csv")).value(1).value(2), "station stopped mid-flash");
+#endif
+}
+
+QTEST_GUILESS_MAIN(StationTest)
+#include "tst_station.moc"
