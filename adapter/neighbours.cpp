@@ -1,28 +1,18 @@
 #include "adapter/neighbours.h"
 
+#include "adapter/networkadapters.h"
+
 #include <QStringList>
 
-namespace {
-
-// The address as the neighbour table keys it: an IPv4 device reaches the
-// any-address listener as ::ffff:a.b.c.d.
-QHostAddress plain(const QHostAddress &address)
+QString hardwareAddressFromArpTable(const QString &table, const QHostAddress &address, const QString &adapter)
 {
-    bool mapped = false;
-    const quint32 ipv4 = address.toIPv4Address(&mapped);
-    return mapped ? QHostAddress(ipv4) : address;
-}
-
-} // namespace
-
-QString hardwareAddressFromArpTable(const QString &table, const QHostAddress &address)
-{
-    const QHostAddress wanted = plain(address);
+    const QHostAddress wanted = plainAddress(address);
     const QStringList lines = table.split(QLatin1Char('\n'));
     // IP address, HW type, Flags, HW address, Mask, Device; the first line names them.
     for (int i = 1; i < lines.size(); ++i) {
         const QStringList fields = lines.at(i).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (fields.size() < 6 || QHostAddress(fields.at(0)) != wanted)
+        if (fields.size() < 6 || QHostAddress(fields.at(0)) != wanted ||
+            (!adapter.isEmpty() && recoverUtf8Name(fields.at(5)) != adapter))
             continue;
         bool ok = false;
         const uint flags = fields.at(2).toUInt(&ok, 16);
@@ -34,10 +24,10 @@ QString hardwareAddressFromArpTable(const QString &table, const QHostAddress &ad
     return QString();
 }
 
-QString neighbourHardwareAddress(const QHostAddress &address)
+QString neighbourHardwareAddress(const QHostAddress &address, const QString &adapter)
 {
-    const QHostAddress wanted = plain(address);
+    const QHostAddress wanted = plainAddress(address);
     if (wanted.isNull() || wanted.isLoopback())
         return QString();
-    return neighbours::lookUp(wanted);
+    return neighbours::lookUp(wanted, adapter);
 }

@@ -2,10 +2,11 @@
 
 #include <QFile>
 
-QString neighbours::lookUp(const QHostAddress &address)
+QString neighbours::lookUp(const QHostAddress &address, const QString &adapter)
 {
     QFile arp(QStringLiteral("/proc/net/arp"));
     if (address.protocol() != QAbstractSocket::IPv4Protocol || !arp.open(QIODevice::ReadOnly))
         return QString();
-    return hardwareAddressFromArpTable(QString::fromLatin1(arp.readAll()), address);
+    // Names are bytes there, as QNetworkInterface hands them over.
+    return hardwareAddressFromArpTable(QString::fromLatin1(arp.readAll()), address, adapter);
 }

@@ -16,10 +16,23 @@ QString colonHex(const unsigned char *bytes, int length)
     return pairs.join(QLatin1Char(':'));
 }
 
+// The interface index of the adapter Windows calls so; 0 where there is none.
+NET_IFINDEX indexOf(const QString &adapter)
+{
+    NET_LUID luid{};
+    NET_IFINDEX index = 0;
+    if (adapter.isEmpty() || ConvertInterfaceAliasToLuid(reinterpret_cast<const wchar_t *>(adapter.utf16()), &luid) !=
+                                     NO_ERROR ||
+        ConvertInterfaceLuidToIndex(&luid, &index) != NO_ERROR)
+        return 0;
+    return index;
+}
+
 } // namespace
 
-QString neighbours::lookUp(const QHostAddress &address)
+QString neighbours::lookUp(const QHostAddress &address, const QString &adapter)
 {
+    const NET_IFINDEX wantedIndex = indexOf(adapter);
     // The IP Helper's table holds IPv4 and IPv6 neighbours alike.
     MIB_IPNET_TABLE2 *table = nullptr;
     if (GetIpNetTable2(AF_UNSPEC, &table) != NO_ERROR || !table)
@@ -33,7 +46,8 @@ QString neighbours::lookUp(const QHostAddress &address)
         else if (row.Address.si_family == AF_INET6)
             entry.setAddress(reinterpret_cast<const quint8 *>(&row.Address.Ipv6.sin6_addr));
         const bool resolved = row.State != NlnsUnreachable && row.State != NlnsIncomplete;
-        if (entry == address && resolved && row.PhysicalAddressLength == 6)
+        const bool onAdapter = wantedIndex == 0 || row.InterfaceIndex == wantedIndex;
+        if (entry == address && resolved && onAdapter && row.PhysicalAddressLength == 6)
             found = colonHex(row.PhysicalAddress, 6);
     }
     FreeMibTable(table);

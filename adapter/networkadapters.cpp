@@ -1,5 +1,7 @@
 #include "adapter/networkadapters.h"
 
+#include "adapter/adapternote.h"
+
 #include <QDeadlineTimer>
 #include <QNetworkAddressEntry>
 #include <QNetworkInterface>
@@ -19,17 +21,19 @@ QList<CommandLine> netshAddressCommands(const QString &adapter, const QString &a
 
 QList<CommandLine> iprouteAddressCommands(const QString &adapter, const QString &address, const QString &mask)
 {
+    // Beside the adapter's own addresses, its routes left alone: the office
+    // network it came from works on, and giving back takes this one away.
     const QString prefix = address + QLatin1Char('/') + QString::number(maskPrefixLength(mask));
-    // First drop every IPv4 address of the adapter, then add the one it must
-    // carry, so that no other address can shadow it.
-    return {
-            {QStringLiteral("ip"),
-             {QStringLiteral("-4"), QStringLiteral("address"), QStringLiteral("flush"), QStringLiteral("dev"),
-              adapter}},
-            {QStringLiteral("ip"),
+    return {{QStringLiteral("ip"),
              {QStringLiteral("address"), QStringLiteral("add"), prefix, QStringLiteral("broadcast"),
-              QStringLiteral("+"), QStringLiteral("dev"), adapter}},
-    };
+              QStringLiteral("+"), QStringLiteral("dev"), adapter}}};
+}
+
+QList<CommandLine> iprouteRestoreCommands(const QString &adapter)
+{
+    return {{QStringLiteral("ip"),
+             {QStringLiteral("address"), QStringLiteral("del"), kServerAddress + QStringLiteral("/24"),
+              QStringLiteral("dev"), adapter}}};
 }
 
 void runCommandsInTurn(const QList<CommandLine> &commands, int timeoutMs)
@@ -85,6 +89,13 @@ QString recoverUtf8Name(const QString &latin1Name)
     return decoded.toUtf8() == bytes ? decoded : latin1Name;
 }
 
+QHostAddress plainAddress(const QHostAddress &address)
+{
+    bool mapped = false;
+    const quint32 ipv4 = address.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(ipv4) : address;
+}
+
 QString adapterHolding(const QHostAddress &address)
 {
     const QList<NetworkAdapter> adapters = NetworkAdapters::system()->list();
@@ -120,6 +131,13 @@ public:
                           int timeoutMs) override
     {
         runCommands(addressCommands(adapter, address, mask), timeoutMs);
+    }
+
+    AdapterNote settingsOf(const QString &adapter) override { return systemSettingsOf(adapter); }
+
+    void restoreSettings(const AdapterNote &note, int timeoutMs) override
+    {
+        runCommands(restoreCommands(note), timeoutMs);
     }
 };
 

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+struct AdapterNote;
+
 // The address the device looks for its server at, and its mask. Compared and
 // passed as text, never parsed.
 inline const QString kServerAddress = QStringLiteral("192.168.0.92");
@@ -44,6 +46,12 @@ public:
     virtual void setStaticAddress(const QString &adapter, const QString &address, const QString &mask,
                                   int timeoutMs) = 0;
 
+    // How the adapter is set now, as ModifyIP notes it before changing it.
+    virtual AdapterNote settingsOf(const QString &adapter) = 0;
+    // Gives the adapter its noted settings back, within timeoutMs; as with
+    // the change, only looking at the adapters again tells whether it worked.
+    virtual void restoreSettings(const AdapterNote &note, int timeoutMs) = 0;
+
     // The machine's own adapters.
     static NetworkAdapters *system();
 };
@@ -52,8 +60,15 @@ public:
 // every platform so that they can be checked anywhere; each runs only on its own.
 QList<CommandLine> netshAddressCommands(const QString &adapter, const QString &address, const QString &mask);
 QList<CommandLine> iprouteAddressCommands(const QString &adapter, const QString &address, const QString &mask);
+QList<CommandLine> iprouteRestoreCommands(const QString &adapter);
 // The commands for the platform this program was built for.
 QList<CommandLine> addressCommands(const QString &adapter, const QString &address, const QString &mask);
+// The commands that give the adapter its noted settings back, for this platform.
+QList<CommandLine> restoreCommands(const AdapterNote &note);
+// What to do by hand where giving back failed, in a few words, for this platform.
+QString restoreByHand(const QString &adapter);
+// How the adapter is set now, as this platform tells it.
+AdapterNote systemSettingsOf(const QString &adapter);
 
 // Runs the commands one after the other, all of them within timeoutMs in total.
 // A command still running at the deadline is killed. Results are not looked at.
@@ -61,6 +76,10 @@ QList<CommandLine> addressCommands(const QString &adapter, const QString &addres
 void runCommands(const QList<CommandLine> &commands, int timeoutMs);
 // The same, as this process runs them, on every platform.
 void runCommandsInTurn(const QList<CommandLine> &commands, int timeoutMs);
+
+// The address as the operator reads it: an IPv4 peer reaches a listener on
+// every address as ::ffff:a.b.c.d, which is a.b.c.d.
+QHostAddress plainAddress(const QHostAddress &address);
 
 // The name of the machine's adapter that holds the address (the first, where
 // several do); empty when none does.

@@ -1,6 +1,16 @@
 #include "adapter/networkadapters.h"
 
+#include "adapter/adapternote.h"
+
+#include <QDir>
+#include <QHostAddress>
 #include <QStringList>
+#include <QTemporaryFile>
+#include <QTextStream>
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
 
 #include <windows.h>
 #include <shellapi.h>
@@ -89,8 +99,68 @@ void runCommands(const QList<CommandLine> &commands, int timeoutMs)
 {
     if (processElevated())
         return runCommandsInTurn(commands, timeoutMs);
-    for (const CommandLine &command : commands)
-        runElevated(command, timeoutMs);
+    if (commands.size() == 1)
+        return runElevated(commands.first(), timeoutMs);
+    // Several netsh commands, one prompt: netsh runs them from a script.
+    QTemporaryFile script;
+    if (!script.open())
+        return;
+    QTextStream lines(&script);
+    for (const CommandLine &command : commands) {
+        QStringList arguments;
+        for (const QString &argument : command.arguments)
+            arguments << windowsCommandLineArgument(argument);
+        lines << arguments.join(QLatin1Char(' ')) << "\r\n";
+    }
+    lines.flush();
+    script.close();
+    runElevated({commands.first().program, {QStringLiteral("-f"), QDir::toNativeSeparators(script.fileName())}},
+                timeoutMs);
+}
+
+QList<CommandLine> restoreCommands(const AdapterNote &note)
+{
+    QList<CommandLine> commands = netshRestoreCommands(note);
+    for (CommandLine &command : commands)
+        command.program = systemNetsh();
+    return commands;
+}
+
+QString restoreByHand(const QString &adapter)
+{
+    return QStringLiteral("Give it back by hand: Settings, Network, %1, IP assignment.").arg(adapter);
+}
+
+AdapterNote systemSettingsOf(const QString &adapter)
+{
+    AdapterNote note;
+    note.adapter = adapter;
+    ULONG size = 16 * 1024;
+    QByteArray buffer(int(size), '\0');
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER |
+                        GAA_FLAG_INCLUDE_GATEWAYS;
+    auto *addresses = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data());
+    ULONG result = GetAdaptersAddresses(AF_INET, flags, nullptr, addresses, &size);
+    if (result == ERROR_BUFFER_OVERFLOW) {
+        buffer.resize(int(size));
+        addresses = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data());
+        result = GetAdaptersAddresses(AF_INET, flags, nullptr, addresses, &size);
+    }
+    for (IP_ADAPTER_ADDRESSES *each = addresses; result == NO_ERROR && each; each = each->Next) {
+        if (QString::fromWCharArray(each->FriendlyName) != adapter)
+            continue;
+        note.dhcp = each->Flags & IP_ADAPTER_DHCP_ENABLED;
+        for (IP_ADAPTER_UNICAST_ADDRESS *unicast = each->FirstUnicastAddress; unicast; unicast = unicast->Next) {
+            const auto *address = reinterpret_cast<const sockaddr_in *>(unicast->Address.lpSockaddr);
+            note.addresses.append({QHostAddress(ntohl(address->sin_addr.s_addr)).toString(),
+                                   int(unicast->OnLinkPrefixLength)});
+        }
+        for (IP_ADAPTER_GATEWAY_ADDRESS_LH *gateway = each->FirstGatewayAddress; gateway; gateway = gateway->Next) {
+            const auto *address = reinterpret_cast<const sockaddr_in *>(gateway->Address.lpSockaddr);
+            note.gateways.append(QHostAddress(ntohl(address->sin_addr.s_addr)).toString());
+        }
+    }
+    return note;
 }
 
 QString adapterDisplayName(const QString &reportedName)

@@ -1,19 +1,24 @@
 /*
  * tcpserver-set-address INTERFACE
+ * tcpserver-set-address --restore INTERFACE
  *
- * Gives the PC's wired adapter 192.168.0.92/24 as its only IPv4 address, and
- * does nothing else. It is what ModifyIP runs on Linux for a user who is not
- * root: installed with CAP_NET_ADMIN as a file capability and executable only
- * by the members of the group tcpserver, the way ping holds its one
- * capability. So it trusts nothing it is given: it ignores its environment,
- * takes exactly one argument, accepts only a wired adapter's name as the
- * window knows them (so never lo, eth0, a VPN or an alias such as
- * Ethernet:1), of an interface that exists under exactly that name and is not
- * a loopback, and talks to the kernel directly (rtnetlink), running no other
- * program.
+ * Gives the PC's wired adapter 192.168.0.92/24 beside its own addresses, its
+ * routes left alone; with --restore, takes 192.168.0.92/24 away again, and
+ * nothing else. That is all it does. It is what ModifyIP, and giving the
+ * adapter back its settings, run on Linux for a user who is not root:
+ * installed with CAP_NET_ADMIN as a file capability and executable only by the
+ * members of the group tcpserver, the way ping holds its one capability. So
+ * it trusts nothing it is given: it ignores its environment, takes exactly
+ * one interface, accepts only a wired adapter's name as the window knows them
+ * (so never lo, eth0, a VPN or an alias such as Ethernet:1), of an interface
+ * that exists under exactly that name and is not a loopback, and talks to the
+ * kernel directly (rtnetlink), running no other program. Keeping no state of
+ * its own, it cannot be led to give an adapter any other address: what it
+ * adds is always 192.168.0.92/24, and what it takes away only that.
  *
  * Exit status: 0 done; 1 the kernel refused; 2 bad usage; 3 not a wired
- * adapter's name; 4 no such interface; 5 a loopback interface.
+ * adapter's name; 4 no such interface; 5 a loopback interface; 6 nothing to
+ * give back (the adapter does not hold 192.168.0.92/24).
  */
 #define _DEFAULT_SOURCE
 #include <libmnl/libmnl.h>
@@ -36,18 +41,13 @@
 #define ADDRESS "192.168.0.92"
 #define BROADCAST "192.168.0.255"
 #define PREFIX 24
-#define MAX_ADDRESSES 256
 
 static struct mnl_socket *sock;
 static char buffer[32768];
 static unsigned int sequence;
 
-struct old_address {
-    struct in_addr local;
-    unsigned char prefix;
-};
-static struct old_address olds[MAX_ADDRESSES];
-static int old_count;
+static struct in_addr ours;
+static int holds_ours;
 static unsigned int wanted_index;
 
 /* One of the wired adapter's names that an interface can carry (at most 15
@@ -88,18 +88,18 @@ static struct nlmsghdr *request(int type, int flags, unsigned char prefix)
     return header;
 }
 
-static int collect_address(const struct nlmsghdr *header, void *data)
+/* Notes whether the adapter holds 192.168.0.92/24. */
+static int find_ours(const struct nlmsghdr *header, void *data)
 {
     (void)data;
     const struct ifaddrmsg *message = mnl_nlmsg_get_payload(header);
-    if (message->ifa_family != AF_INET || message->ifa_index != wanted_index || old_count == MAX_ADDRESSES)
+    if (message->ifa_family != AF_INET || message->ifa_index != wanted_index || message->ifa_prefixlen != PREFIX)
         return MNL_CB_OK;
     const struct nlattr *attribute;
     mnl_attr_for_each(attribute, header, sizeof *message) {
-        if (mnl_attr_get_type(attribute) == IFA_LOCAL && mnl_attr_get_payload_len(attribute) == 4) {
-            memcpy(&olds[old_count].local, mnl_attr_get_payload(attribute), 4);
-            olds[old_count++].prefix = message->ifa_prefixlen;
-        }
+        if (mnl_attr_get_type(attribute) == IFA_LOCAL && mnl_attr_get_payload_len(attribute) == 4 &&
+            memcmp(mnl_attr_get_payload(attribute), &ours, 4) == 0)
+            holds_ours = 1;
     }
     return MNL_CB_OK;
 }
@@ -124,11 +124,12 @@ static int exchange(struct nlmsghdr *header, mnl_cb_t callback)
 int main(int argc, char *argv[])
 {
     clearenv();
-    if (argc != 2) {
-        fprintf(stderr, "usage: tcpserver-set-address INTERFACE\n");
+    const int restore = argc == 3 && strcmp(argv[1], "--restore") == 0;
+    if (argc != 2 + restore || (argc == 2 && argv[1][0] == '-')) {
+        fprintf(stderr, "usage: tcpserver-set-address [--restore] INTERFACE\n");
         return 2;
     }
-    const char *name = argv[1];
+    const char *name = argv[argc - 1];
     if (!wired_adapter_name(name)) {
         fprintf(stderr, "tcpserver-set-address: refused: \"%s\" is not one of the wired adapter's names "
                         "(Ethernet, Ethernet2 to Ethernet5, and the Chinese names)\n", name);
@@ -151,25 +152,33 @@ int main(int argc, char *argv[])
         return 1;
     }
     sequence = (unsigned int)time(NULL);
-
-    /* Every IPv4 address goes, so that none can shadow the one it must carry. */
-    if (exchange(request(RTM_GETADDR, NLM_F_DUMP, 0), collect_address) < 0)
+    struct in_addr broadcast;
+    inet_pton(AF_INET, ADDRESS, &ours);
+    inet_pton(AF_INET, BROADCAST, &broadcast);
+    if (exchange(request(RTM_GETADDR, NLM_F_DUMP, 0), find_ours) < 0)
         goto refused;
-    for (int i = 0; i < old_count; ++i) {
-        struct nlmsghdr *header = request(RTM_DELADDR, NLM_F_ACK, olds[i].prefix);
-        mnl_attr_put(header, IFA_LOCAL, 4, &olds[i].local);
-        if (exchange(header, NULL) < 0 && errno != EADDRNOTAVAIL)
+
+    if (restore) {
+        if (!holds_ours) {
+            fprintf(stderr, "tcpserver-set-address: nothing to give back: %s does not hold %s/%d\n", name, ADDRESS,
+                    PREFIX);
+            mnl_socket_close(sock);
+            return 6;
+        }
+        struct nlmsghdr *header = request(RTM_DELADDR, NLM_F_ACK, PREFIX);
+        mnl_attr_put(header, IFA_LOCAL, 4, &ours);
+        if (exchange(header, NULL) < 0)
+            goto refused;
+    } else if (!holds_ours) {
+        /* Beside its own: appended after them, so that the window finds it
+         * as the adapter's last address. */
+        struct nlmsghdr *header = request(RTM_NEWADDR, NLM_F_ACK | NLM_F_CREATE | NLM_F_EXCL, PREFIX);
+        mnl_attr_put(header, IFA_LOCAL, 4, &ours);
+        mnl_attr_put(header, IFA_ADDRESS, 4, &ours);
+        mnl_attr_put(header, IFA_BROADCAST, 4, &broadcast);
+        if (exchange(header, NULL) < 0)
             goto refused;
     }
-    struct in_addr address, broadcast;
-    inet_pton(AF_INET, ADDRESS, &address);
-    inet_pton(AF_INET, BROADCAST, &broadcast);
-    struct nlmsghdr *header = request(RTM_NEWADDR, NLM_F_ACK | NLM_F_CREATE | NLM_F_REPLACE, PREFIX);
-    mnl_attr_put(header, IFA_LOCAL, 4, &address);
-    mnl_attr_put(header, IFA_ADDRESS, 4, &address);
-    mnl_attr_put(header, IFA_BROADCAST, 4, &broadcast);
-    if (exchange(header, NULL) < 0)
-        goto refused;
     mnl_socket_close(sock);
     return 0;
 
