@@ -1,4 +1,5 @@
 // TcpServer: the window with which a technician re-flashes the device.
+#include "adapter/adapternote.h"
 #include "adapter/networkadapters.h"
 #include "app/commandline.h"
 #include "app/singleinstance.h"
@@ -21,11 +22,29 @@ void describe(QCommandLineParser *parser)
         "Qt's own options (-platform NAME, -style NAME, -reverse, ...) apply as well."));
     parser->addHelpOption();
     parser->addVersionOption();
+    parser->addOption({QStringLiteral("restore-address"),
+                       QStringLiteral("Give the wired adapter back the settings ModifyIP replaced, without a window "
+                                      "(after a crash, from a script), and say what was done.")});
     parser->addOption({QStringLiteral("image"),
                        QStringLiteral("Download reads this image instead of abset/boor/true/file.bin below the "
                                       "program's folder."),
                        QStringLiteral("file")});
     addRecordOptions(parser);
+}
+
+// Status 0 when the adapter has its earlier settings or there was nothing to
+// give back, 1 when it could not be given back.
+int restoreAddress()
+{
+    NetworkAdapters *adapters = NetworkAdapters::system();
+    const QString path = AdapterNote::defaultPath();
+    AdapterNote note;
+    RestoreOutcome outcome = restoreNeeded(adapters, path, &note);
+    if (outcome.kind == RestoreOutcome::Due)
+        outcome = restoreAdapter(adapters, path, note, 30000);
+    const bool failed = outcome.kind == RestoreOutcome::Failed || outcome.kind == RestoreOutcome::Unusable;
+    std::fprintf(failed ? stderr : stdout, "%s\n", qPrintable(outcome.text));
+    return failed ? 1 : 0;
 }
 
 } // namespace
@@ -43,6 +62,13 @@ int main(int argc, char *argv[])
             describe(&parser);
             parser.process(terminal);
             return 0;
+        }
+    }
+
+    for (int i = 1; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--restore-address") {
+            QCoreApplication terminal(argc, argv);
+            return restoreAddress();
         }
     }
 

@@ -1,15 +1,18 @@
 // The benchmark's way of pressing Download: the real window, shown (on the
-// offscreen platform when there is no display), with its button clicked for
-// each flash; or, with --core, the transfer server alone, handed the image as
-// the window would hand it. It reads its image from below its own directory,
-// as the program does, so the benchmark runs it from a throwaway directory.
+// offscreen platform when there is no display, else on the display), with its
+// button clicked for each flash; or, with --core, the transfer server alone,
+// on the main thread, handed the image as the window would hand it. It reads
+// its image from below its own directory, as the program does, so the
+// benchmark runs it from a throwaway directory.
 //
 //   flash-driver [--core] [--flashes N]
 //
 // For each flash it hands the image over, prints "READY", and waits until
 // the transfer has ended; then it prints "DONE <how>". At the end it prints
 // its CPU seconds and peak resident memory.
+#include "image/flashimage.h"
 #include "image/imagefile.h"
+#include "server/flashline.h"
 #include "server/tcpserver.h"
 #include "window/serverinterface.h"
 
@@ -35,30 +38,27 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     std::unique_ptr<TcpServer> alone;
     std::unique_ptr<ServerInterface> window;
-    TcpServer *server = nullptr;
+    QString ended;
+    auto report = [&](const TransferReport &report) { ended = endingText(report.ending, "stopped"); };
     if (core) {
-        alone.reset(new TcpServer);
-        server = alone.get();
-        if (!server->startListen())
+        alone.reset(new TcpServer(TcpServer::Options()));
+        if (!alone->startListen())
             return 1;
+        QObject::connect(alone.get(), &TcpServer::transferEnded, report);
     } else {
         window.reset(new ServerInterface);
         window->show();
-        server = window->findChild<TcpServer *>();
+        QObject::connect(window->findChild<FlashLine *>(), &FlashLine::transferEnded, report);
     }
-    QString ended;
-    QObject::connect(server, &TcpServer::transferEnded, server,
-                     [&](const TransferReport &report) { ended = endingText(report.ending, "stopped"); });
     for (int flash = 0; flash < flashes; ++flash) {
         ended.clear();
         if (core) {
-            QByteArray image;
-            QString failure;
-            if (!readImageFile(imageFilePath(), &image, &failure)) {
-                out << "ERROR " << failure << "\n";
+            const QSharedPointer<FlashImage> image = FlashImage::load(imageFilePath());
+            if (!image->isLoaded()) {
+                out << "ERROR " << image->failure() << "\n";
                 return 1;
             }
-            server->slotRecive(image);
+            alone->slotRecive(image);
         } else {
             QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("downloadButton")), Qt::LeftButton);
         }

@@ -7,12 +7,16 @@
 # Release, runs everything on loopback, prints a table, and writes
 # bench/results/ and docs/performance-per-block.png.
 #
-#   bench/run.sh [--runs N] [--sizes "1 16 64"] [--digest-mib M]
+#   bench/run.sh [--runs N] [--sizes "1 16 64"] [--digest-mib M] [--parts "servers several display digest"]
 #
 # Every size is measured with all processes on one CPU ("pinned"), with the
 # scheduler placing them ("spread"), and beside two busy loops at normal
 # priority ("busy", each loop bounded to 10 minutes); each N times (default 3),
 # every server once per run, so that the ratios compare one run's figures.
+# Then several devices at once through the station (slow devices that wait
+# 1 ms before each request, fast ones, and the memory of eight at once); the
+# window on a real X display (Xvfb) beside two busy loops, three flashes a run;
+# and the image's digest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -20,18 +24,21 @@ root=$(pwd)
 runs=3
 sizes="1 16 64"
 digest_mib=1024
+parts="servers several display digest"
 while [ $# -gt 0 ]; do
     case "$1" in
     --runs) runs=$2; shift 2 ;;
     --sizes) sizes=$2; shift 2 ;;
     --digest-mib) digest_mib=$2; shift 2 ;;
-    *) echo "usage: bench/run.sh [--runs N] [--sizes \"1 16 64\"] [--digest-mib M]" >&2; exit 2 ;;
+    --parts) parts=$2; shift 2 ;;
+    *) echo "usage: bench/run.sh [--runs N] [--sizes \"1 16 64\"] [--digest-mib M] [--parts \"servers several display digest\"]" >&2
+       exit 2 ;;
     esac
 done
 
 if [ "${TCPSERVER_BENCH_INSIDE:-0}" != 1 ]; then
     . scripts/packages.sh
-    ensure_packages $BUILD_PACKAGES util-linux gawk openssl
+    ensure_packages $BUILD_PACKAGES util-linux gawk openssl xvfb
     # tftpd-hpa serves only as root (it gives up root for a user of its own).
     have_tftp=no
     if [ "$(id -u)" = 0 ] && ensure_packages tftpd-hpa curl >/dev/null 2>&1; then
@@ -51,7 +58,7 @@ if [ "${TCPSERVER_BENCH_INSIDE:-0}" != 1 ]; then
         exec unshare --net bash -c 'ip link set lo up &&
             ip link add bench0 type veth peer name bench1 && ip address add 10.254.0.1/24 dev bench0 &&
             ip link set bench0 up && ip link set bench1 up && exec "$0" "$@"' "$0" --runs "$runs" --sizes "$sizes" \
-            --digest-mib "$digest_mib"
+            --digest-mib "$digest_mib" --parts "$parts"
     fi
     export TCPSERVER_BENCH_WHERE="this machine's loopback (not root: no private namespace)"
 fi
@@ -161,6 +168,7 @@ run_tftpd() {
 start_busy() { busy=""; for _ in 1 2; do timeout 600 sh -c 'while :; do :; done' & busy="$busy $!"; done; }
 stop_busy() { kill $busy 2>/dev/null || true; wait $busy 2>/dev/null || true; busy=""; }
 
+if [[ " $parts " == *" servers "* ]]; then
 echo -e "placement\trun\tserver\tMiB\tseconds\tblocks\tmedian_us\tp99_us\tcpu_s\tpeak_rss_mib" >"$raw"
 for size in $sizes; do
     image=$work/image-$size.bin
@@ -186,9 +194,129 @@ done
 
 # Medians over the runs, and the targets' ratios.
 gawk -F'\t' -f bench/summarize.awk "$raw" | tee "$results/summary.md"
+fi
+
+median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+verdict() { awk -v v="$1" -v l="$2" 'BEGIN { print v <= l ? "met" : "NOT met" }'; }
+
+# The station with count devices at once: the seconds from the first device's
+# start to the last one's end, and the station's peak memory.
+station_at_once() { # image count delay
+    local image=$1 count=$2 delay=$3 i start end peak=0
+    "$bin/bin/tcpserver-station" --image "$image" --count "$count" --devices "$count" --no-log >"$work/station.txt" 2>&1 &
+    local station=$!
+    wait_for Listening "$work/station.txt"
+    start=$(date +%s.%N)
+    local devices=""
+    for i in $(seq "$count"); do
+        "$emulator" --quiet --expect "$image" --delay "$delay" --timeout 60000 >"$work/at-once-$i.txt" &
+        devices="$devices $!"
+    done
+    for _ in $(seq 6000); do # 10 minutes at most
+        peak=$(awk '/^VmHWM/ { print $2 }' "/proc/$station/status" 2>/dev/null || echo "$peak")
+        kill -0 $station 2>/dev/null || break
+        sleep 0.1
+    done
+    wait $devices
+    end=$(date +%s.%N)
+    wait $station
+    echo "$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }') $((peak / 1024))"
+}
+
+if [[ " $parts " == *" several "* ]]; then
+    image=$work/several.bin
+    {
+        echo
+        echo "### Several devices at once, through the station"
+        echo
+        echo "| run | slow devices (1 ms before each request), 1 MiB: one alone | eight at once | ratio | fast devices, 16 MiB: four one after another | four at once | ratio | 64 MiB: one device's peak RSS | eight at once | difference |"
+        echo "| --- | --- | --- | --- | --- | --- | --- | --- | --- | --- |"
+        slow="" fast="" memory=""
+        for run in $(seq "$runs"); do
+            head -c $((1024 * 1024)) /dev/urandom >"$image"
+            read -r alone _ < <(station_at_once "$image" 1 1)
+            read -r eight _ < <(station_at_once "$image" 8 1)
+            head -c $((16 * 1024 * 1024)) /dev/urandom >"$image"
+            after=0
+            for _ in 1 2 3 4; do
+                read -r one _ < <(station_at_once "$image" 1 0)
+                after=$(awk -v a="$after" -v b="$one" 'BEGIN { print a + b }')
+            done
+            read -r four _ < <(station_at_once "$image" 4 0)
+            head -c $((64 * 1024 * 1024)) /dev/urandom >"$image"
+            read -r _ single < <(station_at_once "$image" 1 0)
+            read -r _ many < <(station_at_once "$image" 8 0)
+            slow="$slow $(awk -v a="$eight" -v b="$alone" 'BEGIN { print a / b }')"
+            fast="$fast $(awk -v a="$four" -v b="$after" 'BEGIN { print a / b }')"
+            memory="$memory $((many - single))"
+            echo "| $run | $alone s | $eight s | $(awk -v a="$eight" -v b="$alone" 'BEGIN { printf "%.2f", a / b }') | $after s | $four s | $(awk -v a="$four" -v b="$after" 'BEGIN { printf "%.2f", a / b }') | $single MiB | $many MiB | $((many - single)) MiB |"
+        done
+        echo
+        echo "| target | measured (median of the runs) | verdict |"
+        echo "| --- | --- | --- |"
+        echo "| slow devices: eight at once / one alone <= 1.3 | $(echo $slow | median | xargs printf '%.2f') | $(verdict "$(echo $slow | median)" 1.3) |"
+        echo "| fast devices: four at once / the same four one after another <= 1.1 | $(echo $fast | median | xargs printf '%.2f') | $(verdict "$(echo $fast | median)" 1.1) |"
+        echo "| memory: eight at once on 64 MiB, peak beyond one device's <= 16 MiB | $(echo $memory | median) MiB | $(verdict "$(echo $memory | median)" 16) |"
+    } | tee -a "$results/summary.md"
+    rm -f "$image"
+fi
+
+# The window on a real display (Xvfb, as a technician's desktop has an X
+# server) beside two busy loops: the seconds of a 16 MiB flash, against the
+# floor's beside the same loops, three flashes a run.
+if [[ " $parts " == *" display "* ]]; then
+    image=$work/display.bin
+    head -c $((16 * 1024 * 1024)) /dev/urandom >"$image"
+    exec 4>"$work/display"
+    Xvfb -displayfd 4 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+    display=":$(cat "$work/display")"
+    {
+        echo
+        echo "### The window on a real display (Xvfb) beside two busy loops, 16 MiB"
+        echo
+        echo "| run | the window, seconds of its three flashes | the floor, seconds | ratio of the medians |"
+        echo "| --- | --- | --- | --- |"
+        ratios=""
+        for run in $(seq "$runs"); do
+            dir=$work/window
+            rm -rf "$dir" && mkdir -p "$dir/abset/boor/true"
+            cp "$bin/bench/flash-driver" "$dir/"
+            cp "$image" "$dir/abset/boor/true/file.bin"
+            start_busy
+            (cd "$dir" && DISPLAY=$display QT_QPA_PLATFORM=xcb ./flash-driver --flashes 3 >driver.txt 2>driver.err) &
+            driver=$!
+            flashes=""
+            for flash in 1 2 3; do
+                for _ in $(seq 300); do [ "$(grep -c READY "$dir/driver.txt" 2>/dev/null || true)" -ge $flash ] && break; sleep 0.1; done
+                "$emulator" --quiet --expect "$image" >"$work/window-device.txt"
+                flashes="$flashes $(summary "$work/window-device.txt" | cut -f1)"
+            done
+            wait $driver
+            "$bin/bench/floor-server" --port 10113 --image "$image" >"$work/floor.txt" &
+            server=$!
+            wait_for READY "$work/floor.txt"
+            "$emulator" --quiet --port 10113 --expect "$image" >"$work/floor-device.txt"
+            wait $server
+            stop_busy
+            floor=$(summary "$work/floor-device.txt" | cut -f1)
+            ratio=$(awk -v a="$(echo $flashes | median)" -v b="$floor" 'BEGIN { print a / b }')
+            ratios="$ratios $ratio"
+            echo "| $run |$flashes | $floor | $(printf '%.2f' "$ratio") |"
+        done
+        echo
+        echo "| target | measured (median of the runs) | verdict |"
+        echo "| --- | --- | --- |"
+        echo "| the window on a display beside two busy loops / the floor <= 2 | $(echo $ratios | median | xargs printf '%.2f') | $(verdict "$(echo $ratios | median)" 2) |"
+    } | tee -a "$results/summary.md"
+    kill $xvfb 2>/dev/null || true
+    rm -f "$image"
+fi
 
 # The image's digest beside openssl dgst, on the same file, and how long the
 # event loop waits meanwhile.
+if [[ " $parts " == *" digest "* ]]; then
 image=$work/digest.bin
 head -c $((digest_mib * 1024 * 1024)) /dev/urandom >"$image"
 {
@@ -208,8 +336,9 @@ head -c $((digest_mib * 1024 * 1024)) /dev/urandom >"$image"
     done
 } | tee -a "$results/summary.md"
 rm -f "$image"
+fi
 
-if [ "$have_plot" = yes ]; then
+if [ "$have_plot" = yes ] && [[ " $parts " == *" servers "* ]]; then
     awk -F'\t' 'NR > 1 && $1 == "pinned" { print $3 "\t" $4 "\t" $7 }' "$raw" | sort -k1,1 -k2,2n >"$work/plot.tsv"
     for server in program floor tftpd-hpa; do
         awk -F'\t' -v s="$server" '$1 == s { print $2 "\t" $3 }' "$work/plot.tsv" |

@@ -10,17 +10,6 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-namespace {
-
-QHostAddress plain(const QHostAddress &address)
-{
-    bool mapped = false;
-    const quint32 ipv4 = address.toIPv4Address(&mapped);
-    return mapped ? QHostAddress(ipv4) : address;
-}
-
-} // namespace
-
 TcpServer::TcpServer(const Options &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
@@ -156,7 +145,7 @@ bool TcpServer::fromDeviceNetwork(const QTcpSocket *socket) const
     // The device looks for the PC at the server address; a connection that
     // reached another of the PC's addresses came over another network
     // (Wi-Fi, the office LAN). Loopback is this PC itself (a dry run).
-    const QHostAddress local = plain(socket->localAddress());
+    const QHostAddress local = plainAddress(socket->localAddress());
     return local.isLoopback() || local == QHostAddress(kServerAddress);
 }
 
@@ -168,7 +157,7 @@ void TcpServer::newClientConnect()
 
 void TcpServer::admit(QTcpSocket *socket)
 {
-    const DeviceConnection newcomer{0, m_options.adapter, plain(socket->peerAddress()).toString()};
+    const DeviceConnection newcomer{0, m_options.adapter, plainAddress(socket->peerAddress()).toString()};
     // A stranger gets nothing, and is not told to the operator.
     if (!fromDeviceNetwork(socket)) {
         socket->close();

@@ -21,14 +21,6 @@ QString requestTextOf(const QByteArray &data)
     return QString::fromLatin1(data.constData(), zero < 0 ? int(data.size()) : zero);
 }
 
-// An IPv4 peer reaches the any-address listener as ::ffff:a.b.c.d.
-QHostAddress plain(const QHostAddress &address)
-{
-    bool mapped = false;
-    const quint32 ipv4 = address.toIPv4Address(&mapped);
-    return mapped ? QHostAddress(ipv4) : address;
-}
-
 } // namespace
 
 Transfer::Transfer(QTcpSocket *socket, int number, const QString &adapter, const Limits &limits, QObject *parent)
@@ -37,8 +29,8 @@ Transfer::Transfer(QTcpSocket *socket, int number, const QString &adapter, const
     , m_number(number)
     , m_adapter(adapter)
     , m_limits(limits)
-    , m_peer(plain(socket->peerAddress()))
-    , m_local(plain(socket->localAddress()))
+    , m_peer(plainAddress(socket->peerAddress()))
+    , m_local(plainAddress(socket->localAddress()))
 {
     m_socket->setParent(this);
     m_socket->setReadBufferSize(m_limits.maxReadBytes);
@@ -170,9 +162,9 @@ void Transfer::beginTransfer()
 {
     m_started = QDateTime::currentDateTime();
     m_clock.start();
-    m_deviceMac = neighbourHardwareAddress(m_peer);
     if (m_adapter.isEmpty())
         m_adapter = adapterHolding(m_local);
+    m_deviceMac = neighbourHardwareAddress(m_peer, m_adapter);
 }
 
 void Transfer::advanceProgress()

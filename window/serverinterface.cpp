@@ -1,6 +1,7 @@
 #include "window/serverinterface.h"
 #include "ui_serverinterface.h"
 
+#include "adapter/adapternote.h"
 #include "adapter/firewall.h"
 #include "adapter/networkadapters.h"
 #include "image/flashimage.h"
@@ -31,6 +32,8 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <QWindow>
+
+#include <algorithm>
 #include <QtMath>
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 #include <QDesktopWidget>
@@ -199,8 +202,53 @@ void ServerInterface::closeEvent(QCloseEvent *event)
         // Ended, so that the device starts over and the record says so.
         m_line->stopTransfer();
     }
+    offerToGiveBack();
     finishRecord();
     QMainWindow::closeEvent(event);
+}
+
+QString ServerInterface::notePath() const
+{
+    return m_options.notePath.isEmpty() ? AdapterNote::defaultPath() : m_options.notePath;
+}
+
+bool ServerInterface::noteAdapterSettings()
+{
+    // The older note is the true original: a later ModifyIP keeps it.
+    AdapterNote existing;
+    QString problem;
+    if (AdapterNote::read(notePath(), &existing, &problem) == AdapterNote::Read)
+        return true;
+    AdapterNote note = m_adapterSearch.adapters()->settingsOf(m_adapterSearch.adapterName());
+    // Never a note of the address it is about to get.
+    const auto ours = std::remove_if(note.addresses.begin(), note.addresses.end(),
+                                     [](const AdapterNote::Address &entry) { return entry.address == kServerAddress; });
+    note.addresses.erase(ours, note.addresses.end());
+    QString failure;
+    if (note.write(notePath(), &failure))
+        return true;
+    showInformation(this, QStringLiteral("TcpServer could not note how the adapter %1 is set (%2: %3), so it could "
+                                         "not give those settings back later, and leaves the adapter as it is. Give "
+                                         "it the address 192.168.0.92 by hand.")
+                                  .arg(note.adapter, QDir::toNativeSeparators(notePath()), failure));
+    return false;
+}
+
+void ServerInterface::offerToGiveBack()
+{
+    AdapterNote note;
+    const RestoreOutcome due = restoreNeeded(m_adapterSearch.adapters(), notePath(), &note);
+    if (due.kind == RestoreOutcome::LeftAlone || due.kind == RestoreOutcome::Unusable)
+        qWarning().noquote() << due.text;
+    if (due.kind != RestoreOutcome::Due)
+        return;
+    if (QMessageBox::question(this, QStringLiteral("TcpServer"),
+                              QStringLiteral("ModifyIP gave the adapter %1 the address %2.\nGive it back its earlier "
+                                             "settings now (%3)?")
+                                      .arg(note.adapter, kServerAddress, note.describe()),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::Yes)
+        return;
+    showInformation(this, restoreAdapter(m_adapterSearch.adapters(), notePath(), note, kChangeTimeoutMsec).text);
 }
 
 void ServerInterface::finishRecord()
@@ -273,6 +321,9 @@ void ServerInterface::slotModify()
         return;
     }
 
+    // What is changed is noted first, so that it can be given back.
+    if (m_adapterSearch.adapterFound() && !noteAdapterSettings())
+        return;
     // Whatever the tool says, only a fresh search of the adapters decides.
     m_adapterSearch.adapters()->setStaticAddress(m_adapterSearch.adapterName(), kServerAddress, kServerMask,
                                                  kChangeTimeoutMsec);

@@ -41,6 +41,8 @@ public:
         TcpServer::Options server;
         QString imagePath; // what Download reads; empty: below the program's folder
         QString logPath;   // the flash record; empty: none
+        // Where ModifyIP notes how the adapter was set; empty: the user's own.
+        QString notePath;
         // The ClientInput pane keeps at most this many characters: more than
         // the echo of the largest image's requests, but bounded whatever arrives.
         int clientInputLimit = 8 * 1024 * 1024;
@@ -77,6 +79,13 @@ private:
     void showStartupHint();
     void showInterruptionHint();
     void markFlashInterrupted();
+    // ModifyIP notes how the adapter was set before it changes anything;
+    // false (and the operator told why) where it cannot.
+    bool noteAdapterSettings();
+    // At the end: offers to give the adapter ModifyIP changed its earlier
+    // settings back.
+    void offerToGiveBack();
+    QString notePath() const;
 
     // What the line reports.
     void showDevice(const DeviceConnection &device);
