@@ -58,10 +58,13 @@ for i in "${!flashes[@]}"; do
     wait "${flashes[$i]}" || { cat "$scratch/device$i" "$scratch/out"; fail "the device behind ${adapters[$i]}"; }
 done
 wait $pid || { cat "$scratch/out"; fail "the station's status"; }
-for adapter in "${adapters[@]}"; do
+for i in "${!adapters[@]}"; do
+    adapter=${adapters[$i]}
+    # Each row names the device behind its own adapter, by its own hardware address.
+    mac=$(nsenter --net=/proc/${devices[$i]}/ns/net ip -o link show device$i | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p')
     grep -q "^  $adapter: 1 began, 1 complete, 0 not.$" "$scratch/out" || { cat "$scratch/out"; fail "no line for $adapter"; }
-    grep -q ",complete,192.168.0.50,.*,$adapter,192.168.0.92," "$scratch/log.csv" ||
-        { cat "$scratch/log.csv"; fail "no record row for $adapter"; }
+    grep -q ",complete,192.168.0.50,$mac,.*,$adapter,192.168.0.92," "$scratch/log.csv" ||
+        { cat "$scratch/log.csv"; fail "no record row for $adapter and the device $mac behind it"; }
 done
 grep -q "^4 flashes began: 4 complete, 0 not.$" "$scratch/out" || { cat "$scratch/out"; fail "the summary"; }
 # Flashed at once, not one after the other: the flashes overlap in time.

@@ -6,6 +6,7 @@
 #include "support/csv.h"
 #include "support/testing.h"
 
+#include "adapter/adapternote.h"
 #include "adapter/firewall.h"
 #include "adapter/neighbours.h"
 #include "app/singleinstance.h"
@@ -15,11 +16,15 @@
 #include "server/flashlog.h"
 
 #include <QBuffer>
+#include <QProcess>
 #include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
@@ -69,6 +74,8 @@ const QString kProgram = QStringLiteral("C:\\Program Files\\TcpServer\\TcpServer
 } // namespace
 
 Q_DECLARE_METATYPE(FirewallRule)
+Q_DECLARE_METATYPE(AdapterNote::Reading)
+Q_DECLARE_METATYPE(AdapterNote)
 Q_DECLARE_METATYPE(SingleInstance::Claim)
 Q_DECLARE_METATYPE(FirewallVerdict)
 
@@ -94,6 +101,10 @@ private slots:
     void unusableRecordSaysWhy();
     void rowsThatWaitAreWrittenAtTheEnd();
     void partWrittenIsCutBack();
+    void adapterNoteReadBack_data();
+    void adapterNoteReadBack();
+    void netshGivesBackTheNotedSettings_data();
+    void netshGivesBackTheNotedSettings();
     void lockThatNamesNoLiveProgramIsTakenOver_data();
     void lockThatNamesNoLiveProgramIsTakenOver();
 };
@@ -152,21 +163,32 @@ void RecordTest::imageReadWholeOrNotAtAll()
 void RecordTest::hardwareAddressFromNeighbourTable_data()
 {
     QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("adapter");
     QTest::addColumn<QString>("mac");
-    QTest::newRow("a complete entry") << "192.168.0.50" << "02:00:5e:10:00:01";
-    QTest::newRow("as the listener sees an IPv4 device") << "::ffff:192.168.0.50" << "02:00:5e:10:00:01";
-    QTest::newRow("not resolved yet: never guessed") << "192.168.0.51" << "";
-    QTest::newRow("no entry") << "192.168.0.53" << "";
+    QTest::newRow("a complete entry") << "192.168.0.50" << "Ethernet" << "02:00:5e:10:00:01";
+    QTest::newRow("as the listener sees an IPv4 device") << "::ffff:192.168.0.50" << "Ethernet" << "02:00:5e:10:00:01";
+    QTest::newRow("the same address behind another adapter") << "192.168.0.50" << "enx001122334455"
+                                                             << "02:00:5e:10:00:09";
+    QTest::newRow("an adapter with a Chinese name") << "192.168.0.50" << QString::fromUtf8("以太网")
+                                                    << "02:00:5e:10:00:07";
+    QTest::newRow("not resolved yet: never guessed") << "192.168.0.51" << "Ethernet" << "";
+    QTest::newRow("no entry on that adapter") << "192.168.0.50" << "Ethernet3" << "";
 }
 
 void RecordTest::hardwareAddressFromNeighbourTable()
 {
     QFETCH(QString, address);
+    QFETCH(QString, adapter);
     QFETCH(QString, mac);
-    const QString table = "IP address       HW type     Flags       HW address            Mask     Device\n"
-                          "192.168.0.51     0x1         0x0         02:00:5e:10:00:02     *        Ethernet\n"
-                          "192.168.0.50     0x1         0x2         02:00:5E:10:00:01     *        Ethernet\n";
-    QCOMPARE(hardwareAddressFromArpTable(table, QHostAddress(address)), mac);
+    // As the kernel writes it: names are bytes, read as Latin-1.
+    const QString table = QString::fromLatin1(
+            QByteArray("IP address       HW type     Flags       HW address            Mask     Device\n"
+                       "192.168.0.51     0x1         0x0         02:00:5e:10:00:02     *        Ethernet\n"
+                       "192.168.0.50     0x1         0x2         02:00:5E:10:00:01     *        Ethernet\n"
+                       "192.168.0.50     0x1         0x2         02:00:5e:10:00:09     *        enx001122334455\n"
+                       "192.168.0.50     0x1         0x2         02:00:5e:10:00:07     *        ") +
+            QString::fromUtf8("以太网").toUtf8() + "\n");
+    QCOMPARE(hardwareAddressFromArpTable(table, QHostAddress(address), adapter), mac);
 }
 
 // What Windows Firewall holds, as its COM interface tells it, for the network
@@ -332,7 +354,7 @@ void RecordTest::unusableRecordSaysWhy_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
 #ifdef Q_OS_WIN
-    QTest::newRow("a folder") << "folder" << "Access is denied.";
+    QTest::newRow("a folder") << "folder" << qt_error_string(ERROR_ACCESS_DENIED);
 #else
     QTest::newRow("a folder") << "folder" << "Is a directory";
     QTest::newRow("a pipe, which would hold the writer up") << "fifo" << "it is not a regular file";
@@ -416,6 +438,90 @@ void RecordTest::partWrittenIsCutBack()
 #endif
 }
 
+// What ModifyIP noted comes back as it was; a note that is damaged is never
+// taken for one that is whole.
+void RecordTest::adapterNoteReadBack_data()
+{
+    QTest::addColumn<QByteArray>("text"); // "NOTE": as written from the note below
+    QTest::addColumn<AdapterNote::Reading>("reading");
+    QTest::addColumn<QString>("described");
+    const QByteArray first = "TcpServer: how ModifyIP found the adapter\n";
+    QTest::newRow("as written") << QByteArray("NOTE") << AdapterNote::Read
+                                << "10.1.2.3/24, 10.9.0.7/16 with the gateway 10.1.2.1";
+    QTest::newRow("DHCP") << first + "adapter=Ethernet\ndhcp=yes\naddress=10.1.2.3/24\nend\n" << AdapterNote::Read
+                          << "obtain an address automatically (DHCP)";
+    QTest::newRow("cut short, as by a power cut") << first + "adapter=Ethernet\ndhcp=no\naddress=10.1.2"
+                                                  << AdapterNote::Truncated << "";
+    QTest::newRow("not a note of ours") << QByteArray("[Network]\nAddress=10.1.2.3/24\n") << AdapterNote::Unreadable
+                                        << "";
+    QTest::newRow("an address that is none") << first + "adapter=Ethernet\naddress=10.1.2.300/24\nend\n"
+                                             << AdapterNote::Unreadable << "";
+    QTest::newRow("no adapter named") << first + "dhcp=no\nend\n" << AdapterNote::Unreadable << "";
+}
+
+void RecordTest::adapterNoteReadBack()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(AdapterNote::Reading, reading);
+    QFETCH(QString, described);
+    QTemporaryDir folder;
+    const QString path = folder.filePath("notes/adapter.txt");
+    AdapterNote written;
+    written.adapter = QString::fromUtf8("以太网 2");
+    written.addresses = {{"10.1.2.3", 24}, {"10.9.0.7", 16}};
+    written.gateways = QStringList{"10.1.2.1"};
+    QString problem;
+    if (text == "NOTE")
+        QVERIFY(written.write(path, &problem));
+    else
+        QVERIFY(writeFile(path, text));
+    AdapterNote read;
+    QCOMPARE(AdapterNote::read(path, &read, &problem), reading);
+    if (reading == AdapterNote::Read)
+        QCOMPARE(read.describe(), described);
+    if (text == "NOTE")
+        QVERIFY(read == written);
+    QCOMPARE(AdapterNote::read(folder.filePath("none.txt"), &read, &problem), AdapterNote::Missing);
+}
+
+void RecordTest::netshGivesBackTheNotedSettings_data()
+{
+    QTest::addColumn<AdapterNote>("note");
+    QTest::addColumn<QStringList>("lines"); // one command a line, its arguments between |
+    AdapterNote dhcp;
+    dhcp.adapter = QStringLiteral("Local Area Connection2");
+    dhcp.dhcp = true;
+    dhcp.addresses = {{"10.1.2.3", 24}};
+    QTest::newRow("DHCP") << dhcp
+                          << QStringList{"interface|ipv4|set|address|name|=|Local Area Connection2|source|=|dhcp"};
+    AdapterNote one;
+    one.adapter = QStringLiteral("Ethernet");
+    one.addresses = {{"10.1.2.3", 24}};
+    one.gateways = QStringList{"10.1.2.1"};
+    QTest::newRow("one address and its gateway")
+            << one
+            << QStringList{"interface|ipv4|set|address|name|=|Ethernet|source|=|static|address|=|10.1.2.3|mask|=|"
+                           "255.255.255.0|gateway|=|10.1.2.1"};
+    AdapterNote several = one;
+    several.addresses.append({"172.16.5.9", 12});
+    several.gateways.clear();
+    QTest::newRow("several addresses, no gateway")
+            << several
+            << QStringList{"interface|ipv4|set|address|name|=|Ethernet|source|=|static|address|=|10.1.2.3|mask|=|"
+                           "255.255.255.0",
+                           "interface|ipv4|add|address|name|=|Ethernet|address|=|172.16.5.9|mask|=|255.240.0.0"};
+}
+
+void RecordTest::netshGivesBackTheNotedSettings()
+{
+    QFETCH(AdapterNote, note);
+    QFETCH(QStringList, lines);
+    QStringList commands;
+    for (const CommandLine &command : netshRestoreCommands(note))
+        commands << command.arguments.join('|');
+    QCOMPARE(commands, lines);
+}
+
 // Only a live program of ours on this host keeps another out; what names
 // none is taken over, and what cannot be is said in one line.
 void RecordTest::lockThatNamesNoLiveProgramIsTakenOver_data()
@@ -426,7 +532,11 @@ void RecordTest::lockThatNamesNoLiveProgramIsTakenOver_data()
     const QByteArray host = QSysInfo::machineHostName().toUtf8();
     QTest::newRow("empty") << QByteArray("") << SingleInstance::Taken << "";
     QTest::newRow("garbage") << QByteArray("\x01\x02garbage\n\n") << SingleInstance::Taken << "";
-    QTest::newRow("a process that has ended") << "999999999\nTcpServer\n" + host + "\n" << SingleInstance::Taken << "";
+    QProcess ended; // a process of this test's, come and gone
+    ended.start(QCoreApplication::applicationFilePath(), {"-functions"});
+    ended.waitForFinished();
+    QTest::newRow("a process that has ended") << QByteArray::number(ended.processId()) + "\nTcpServer\n" + host + "\n"
+                                              << SingleInstance::Taken << "";
     QTest::newRow("a live process that is not ours")
             << QByteArray::number(QCoreApplication::applicationPid()) + "\nTcpServer\n" + host + "\n"
             << SingleInstance::Taken << "";

@@ -8,9 +8,11 @@
 
 #include "app/station/station.h"
 #include "app/station/stationoutput.h"
+#include "adapter/adapternote.h"
 #include "adapter/networkadapters.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -30,19 +32,12 @@
 
 namespace {
 
-// The machine's adapters, without a wired one: the station serves on every address.
-struct NoWiredAdapter : NetworkAdapters
-{
-    QList<NetworkAdapter> adapters;
-    QList<NetworkAdapter> list() override { return adapters; }
-    void setStaticAddress(const QString &, const QString &, const QString &, int) override {}
-};
-
 // A station on a free port, its image and record in a folder of the test's
 // own, what it prints in files there.
 struct StationUnderTest
 {
     explicit StationUnderTest(int imageSize = 70000, FILE *output = nullptr, bool live = false);
+    ~StationUnderTest();
     bool start();
     QString imagePath() const { return folder.filePath(QStringLiteral("image.bin")); }
     QString printed() const;
@@ -55,7 +50,7 @@ struct StationUnderTest
 
     QTemporaryDir folder;
     Station::Options options;
-    NoWiredAdapter adapters;
+    FakeAdapters adapters; // without a wired one: the station serves on every address
     FILE *outFile;
     FILE *errFile;
     std::unique_ptr<StationOutput> out;
@@ -78,6 +73,20 @@ StationUnderTest::StationUnderTest(int imageSize, FILE *output, bool live)
     options.logPath = folder.filePath(QStringLiteral("flash-log.csv"));
     options.port = 0;
     options.watchPeriodMsec = 200;
+}
+
+StationUnderTest::~StationUnderTest()
+{
+    for (const auto &device : devices) {
+        device->kill();
+        device->waitForFinished();
+    }
+    station.reset();
+    out.reset();
+    err.reset();
+    // Closed, so that the folder can go (Windows keeps open files).
+    std::fclose(outFile);
+    std::fclose(errFile);
 }
 
 bool StationUnderTest::start()
@@ -236,14 +245,22 @@ void StationTest::turnedAwayAtMostOnceASecond()
     TestDevice device(QStringLiteral("127.0.0.1"), test.station->serverPort());
     const QByteArray image = pattern(70000, 5);
     converse(device, image, {{"updata", length()}});
-    for (int i = 0; i < 200; ++i)
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 50; ++i)
         QVERIFY(TestDevice(QStringLiteral("127.0.0.1"), test.station->serverPort()).closedByServer());
+    const qint64 seconds = clock.elapsed() / 1000;
     for (int index = 0; index < 69; ++index)
         converse(device, image, {{"ok", block(index)}});
     device.close();
     QCOMPARE(test.status(), 0);
-    QCOMPARE(test.printed().count("turned away"), 2);
-    QVERIFY2(test.printed().contains("199 devices turned away in a second"), qPrintable(test.printed()));
+    // Every one of them counted, in a line a second at most.
+    int told = 0;
+    const QStringList lines = test.printed().split('\n').filter("turned away");
+    for (const QString &line : lines)
+        told += line.startsWith("127.0.0.1") ? 1 : line.section(' ', 0, 0).toInt();
+    QCOMPARE(told, 50);
+    QVERIFY2(lines.size() <= 2 + seconds, qPrintable(lines.join('\n')));
 }
 
 void StationTest::jsonLinesReadBack()

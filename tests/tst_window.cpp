@@ -30,6 +30,9 @@
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 #ifdef Q_OS_LINUX
 #include <sys/resource.h>
 #endif
@@ -100,7 +103,10 @@ private slots:
     void oneDigestInWindowRecordAndDevice();
     void imageHeldOnceAndNoAbortWhenMemoryRunsOut();
     void oneInstancePerSession();
+    void closingOffersToGiveTheAdapterBack_data();
+    void closingOffersToGiveTheAdapterBack();
     void realAdapters();
+    void realAdapterGivenBack();
     void netshCommandLine_data();
     void netshCommandLine();
     void geometry_data();
@@ -413,6 +419,7 @@ void WindowTest::closingMidFlash()
     QCOMPARE(test.window()->isVisible(), open);
     QCOMPARE(test.boxes.size(), 1);
     QVERIFY(test.boxes.first().startsWith("A device is being flashed."));
+    QCOMPARE(test.questionDefaults, QList<QMessageBox::StandardButton>{QMessageBox::No});
     if (open) {
         converse(*device, image, {{"ok", block(1)}});
     } else {
@@ -529,7 +536,7 @@ void WindowTest::recordThatCannotBeWritten()
     device->close();
     QTRY_COMPARE(test.text("messageLabel"), "Download complete");
 #ifdef Q_OS_WIN
-    const QString reason = QStringLiteral("Access is denied.");
+    const QString reason = qt_error_string(ERROR_ACCESS_DENIED);
 #else
     const QString reason = QStringLiteral("Is a directory");
 #endif
@@ -574,7 +581,7 @@ void WindowTest::oneDigestInWindowRecordAndDevice()
     emulator.start(QStringLiteral(DEVICE_EMULATOR), {"--expect", test.imagePath()});
     QVERIFY(waitFor([&] { return emulator.state() == QProcess::NotRunning; }, 20000));
     const QString said = QString::fromUtf8(emulator.readAllStandardOutput());
-    const QString digest = said.section("sha256 received ", 1).section('\n', 0, 0);
+    const QString digest = said.section("sha256 received ", 1).section('\n', 0, 0).trimmed();
     QCOMPARE(digest.size(), 64);
     QTRY_COMPARE(test.window()->findChild<QLabel *>("imageLabel")->toolTip().section('\n', 0, 0), "SHA-256 " + digest);
     QTRY_COMPARE(readCsv(test.options.logPath).value(1).value(7), digest);
@@ -637,6 +644,47 @@ void WindowTest::oneInstancePerSession()
     QCOMPARE(SingleInstance(lock).claim(), SingleInstance::Taken);
 }
 
+// ModifyIP notes how the adapter was set, and closing the window offers to
+// give those settings back, Yes by default.
+void WindowTest::closingOffersToGiveTheAdapterBack_data()
+{
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::addColumn<bool>("changedSince"); // someone set another address after ModifyIP
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<bool>("noteKept");
+    const QString question = QStringLiteral("ModifyIP gave the adapter Ethernet the address 192.168.0.92.\nGive it "
+                                            "back its earlier settings now (10.1.2.3/24)?");
+    QTest::newRow("Yes: given back") << QMessageBox::Yes << false
+                                     << QStringList{question, "The adapter Ethernet has its earlier settings again: "
+                                                              "10.1.2.3/24."}
+                                     << false;
+    QTest::newRow("No: kept, and asked again next time") << QMessageBox::No << false << QStringList{question} << true;
+    QTest::newRow("changed since by someone else: left alone") << QMessageBox::Yes << true << QStringList{} << false;
+}
+
+void WindowTest::closingOffersToGiveTheAdapterBack()
+{
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(bool, changedSince);
+    QFETCH(QStringList, boxes);
+    QFETCH(bool, noteKept);
+    WindowUnderTest test({adapter("Ethernet", {"10.1.2.3"})});
+    test.adapters.onChange = [&] { test.adapters.adapters.first().addresses << QHostAddress(kServerAddress); };
+    test.adapters.onRestore = [&] { test.adapters.adapters.first().addresses.removeLast(); };
+    test.start();
+    test.clickModifyIp();
+    test.clickModifyIp(); // the note of the first, true, settings stays
+    if (changedSince)
+        test.adapters.adapters.first().addresses = {QHostAddress("10.7.7.7")};
+    test.answer = answer;
+    test.window()->close();
+    QCOMPARE(test.boxes.mid(1), boxes);
+    QCOMPARE(test.questionDefaults, boxes.isEmpty() ? QList<QMessageBox::StandardButton>()
+                                                    : QList<QMessageBox::StandardButton>{QMessageBox::Yes});
+    QCOMPARE(QFile::exists(test.options.notePath), noteKept);
+    QCOMPARE(test.adapters.restored.size(), answer == QMessageBox::Yes && !changedSince ? 1 : 0);
+}
+
 // On real adapters, in the test's own network namespace: found by its Chinese
 // name, its last address shown; ModifyIP gives it 192.168.0.92/24 beside its
 // own, and a device flashes there.
@@ -663,6 +711,54 @@ void WindowTest::realAdapters()
     device.close();
     QTRY_COMPARE(test.text("messageLabel"), "Download complete");
     runProgram("ip", {"link", "delete", name});
+}
+
+// The proof on a real adapter: ModifyIP adds 192.168.0.92/24 beside the
+// adapter's own address, leaving its default route; closing the window gives
+// that back, and so does TcpServer --restore-address after a window that
+// ended without closing; then there is nothing left to do.
+void WindowTest::realAdapterGivenBack()
+{
+    if (!inOwnNetworkNamespace())
+        QSKIP("makes network interfaces, only in a network namespace of its own");
+    for (const QStringList &arguments :
+         {QStringList{"link", "add", "Ethernet", "type", "veth", "peer", "name", "peer0"},
+          {"link", "set", "Ethernet", "up"}, {"link", "set", "peer0", "up"},
+          {"address", "add", "10.1.2.3/24", "dev", "Ethernet"},
+          {"route", "add", "default", "via", "10.1.2.1", "dev", "Ethernet"}})
+        QCOMPARE(runProgram("ip", arguments), 0);
+    auto defaultRoute = [] {
+        QProcess ip;
+        ip.start("ip", {"-4", "route", "show", "default"});
+        ip.waitForFinished();
+        return QString::fromUtf8(ip.readAll()).simplified();
+    };
+    QTemporaryDir data; // the user's data folder, for the window and for the program alike
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    for (const bool closed : {true, false}) {
+        WindowUnderTest test;
+        test.options.notePath = data.filePath("TcpServer/adapter-before-modifyip.txt");
+        test.adapterSource = NetworkAdapters::system();
+        test.start();
+        test.clickModifyIp();
+        QCOMPARE(test.colour({"haveIpLabel", "haveIpHintLabel1", "haveIpHintLabel2"}), "green");
+        QCOMPARE(ipv4Of("Ethernet"), QStringList({"10.1.2.3/24", "192.168.0.92/24"}));
+        test.answer = QMessageBox::Yes;
+        if (closed)
+            test.window()->close();
+        else
+            QCOMPARE(runProgram(TCPSERVER_PROGRAM, {"--restore-address"}), 0);
+        QCOMPARE(ipv4Of("Ethernet"), QStringList("10.1.2.3/24"));
+        QCOMPARE(defaultRoute(), "default via 10.1.2.1 dev Ethernet");
+    }
+    QProcess again;
+    again.start(TCPSERVER_PROGRAM, {"--restore-address"});
+    QVERIFY(again.waitForFinished());
+    QCOMPARE(again.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(again.readAllStandardOutput()).trimmed(),
+             "ModifyIP changed no adapter: there is nothing to give back.");
+    runProgram("ip", {"link", "delete", "Ethernet"});
+    qunsetenv("XDG_DATA_HOME");
 }
 
 // A stand-in netsh.exe in the system folder records what it was given, as

@@ -25,7 +25,7 @@ mac=$(device_mac)
 
 # The helper: nobody outside the group starts it; for a member it changes
 # nothing but the wired adapter, and never a loopback (here one renamed to a
-# wired adapter's name).
+# wired adapter's name); what it takes away is only what it can add.
 helper=/usr/lib/tcpserver/tcpserver-set-address
 status=0; as_user "$stranger" $helper Ethernet 2>/dev/null || status=$?
 [ $status = 126 ] || fail "a stranger to the group got the helper started (status $status)"
@@ -35,8 +35,14 @@ for refused in "Ethernet2|5" "lo|3" "eth0|3" "wg0|3" "peer0|3" "Ethernet:1|3" "E
     [ $status = "${refused#*|}" ] || fail "the helper answered \"${refused%|*}\" with status $status, not ${refused#*|}"
 done
 ip link set Ethernet2 name lo && ip link set lo up
-[ "$(ip -4 -o address show dev Ethernet | awk '{print $4}')" = 10.1.1.1/24 ] || fail "a refused name changed an address"
-[ "$(ip -4 -o address show dev lo | awk '{print $4}')" = 127.0.0.1/8 ] || fail "the loopback lost its address"
+addresses() { ip -4 -o address show dev "$1" | awk '{print $4}' | tr '\n' ' '; }
+[ "$(addresses Ethernet)" = "10.1.1.1/24 " ] || fail "a refused name changed an address"
+[ "$(addresses lo)" = "127.0.0.1/8 " ] || fail "the loopback lost its address"
+ip link add Ethernet3 type veth peer name peer3 && ip address add 10.3.3.3/24 dev Ethernet3
+status=0; as_user "$member" $helper --restore Ethernet3 2>/dev/null || status=$?
+[ $status = 6 ] || fail "the helper gave back an adapter it never changed (status $status)"
+[ "$(addresses Ethernet3)" = "10.3.3.3/24 " ] || fail "a restore of an adapter never changed changed it"
+ip link delete Ethernet3
 
 # The window, on a display of its own (Xvfb: the offscreen platform takes no key
 # press from outside), started with the adapter at another address: ModifyIP
@@ -46,10 +52,16 @@ ip link set Ethernet2 name lo && ip link set lo up
 # (Started as a simple command, so that $! is the program's own process.)
 "${user[@]:0:3}" --groups="$member" "${user[@]:3}" QT_QPA_PLATFORM=xcb /usr/bin/TcpServer >"$scratch/program.log" 2>&1 &
 window_pid=$! pids="$pids $!"
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tcp Server$' | head -n 1) || fail "no window"
+window=""
+for _ in $(seq 40); do
+    window=$(xdotool search --onlyvisible --name '^Tcp Server$' 2>/dev/null | head -n 1) || true
+    [ -n "$window" ] && break
+    sleep 0.5
+done
+[ -n "$window" ] || fail "no window"
 xdotool windowfocus --sync "$window" key Tab space
-for _ in $(seq 100); do [ "$(ip -4 -o address show dev Ethernet | awk '{print $4}')" = 192.168.0.92/24 ] && break; sleep 0.1; done
-[ "$(ip -4 -o address show dev Ethernet | awk '{print $4}')" = 192.168.0.92/24 ] || fail "ModifyIP left other addresses"
+for _ in $(seq 100); do [ "$(addresses Ethernet)" = "10.1.1.1/24 192.168.0.92/24 " ] && break; sleep 0.1; done
+[ "$(addresses Ethernet)" = "10.1.1.1/24 192.168.0.92/24 " ] || fail "ModifyIP did not add 192.168.0.92/24 beside"
 xdotool windowfocus --sync "$window" key shift+Tab space
 on_device /usr/bin/device-emulator --host 192.168.0.92 --expect "$scratch/image.bin" --quiet >"$scratch/device.log" ||
     { cat "$scratch/device.log" "$scratch/program.log"; fail "the flash from the window"; }
@@ -59,7 +71,14 @@ for _ in $(seq 50); do grep -q complete "$record" 2>/dev/null && break; sleep 0.
 grep -q ",complete,192.168.0.50,$mac,/usr/lib/tcpserver/abset/boor/true/file.bin,300000,$digest,293,300000," "$record" ||
     { cat "$record"; fail "the record of the flash from the window"; }
 grep -q "sha256 received $digest" "$scratch/device.log" || fail "the device's digest is not the window's"
+# A window that ends without closing (killed): its note stays, and the program
+# gives the adapter back without a window, once.
 kill $window_pid && wait $window_pid 2>/dev/null || true
+as_user "$member" /usr/bin/TcpServer --restore-address >"$scratch/restore.log" 2>&1 || { cat "$scratch/restore.log"; fail "--restore-address"; }
+[ "$(addresses Ethernet)" = "10.1.1.1/24 " ] || fail "--restore-address left $(addresses Ethernet)"
+as_user "$member" /usr/bin/TcpServer --restore-address | grep -q "nothing to give back" || fail "a second --restore-address"
+as_user "$member" $helper Ethernet || fail "the helper, once more" # for the station
+as_user "$member" $helper --restore Ethernet3 2>/dev/null && fail "a restore of an adapter that is not there"
 
 # The station, as a bench uses it: one line per flash, a summary, and a status
 # that says whether every flash that began completed.
@@ -77,20 +96,24 @@ ended() { # ended STATUS LINE...: the station ended (within 30 s) with STATUS, h
     [ $status = "$1" ] || { cat "$scratch/station.log"; fail "the station ended with status $status, not $1"; }
     for line in "${@:2}"; do grep -qF -- "$line" "$scratch/station.log" || { cat "$scratch/station.log"; fail "no \"$line\""; }; done
 }
-station --count 1
-device --expect "$scratch/image.bin"
-ended 0 "Image SHA-256 $digest" "flash 1: 192.168.0.50 ($mac), complete" "1 flash began: 1 complete, 0 not."
+station --count 2 --devices 2 # two devices of their own addresses behind one cable, at once
+on_device ip address add 192.168.0.51/24 dev peer0
+device --expect "$scratch/image.bin" --delay 1 &
+device --expect "$scratch/image.bin" --delay 1 --from 192.168.0.51
+wait $!
+ended 0 "Image SHA-256 $digest" "Ethernet 192.168.0.50 ($mac), complete" "Ethernet 192.168.0.51 ($mac), complete" \
+    "2 flashes began: 2 complete, 0 not."
 station --count 1
 device --disconnect-after 5
 device --stop-after 3 --hold 2000
 device --expect "$scratch/image.bin"
-ended 1 "flash 1: 192.168.0.50 ($mac), device closed early" "flash 2: 192.168.0.50 ($mac), stalled" "flash 3: " \
-    "3 flashes began: 1 complete, 2 not."
+ended 1 "flash 1: Ethernet 192.168.0.50 ($mac), device closed early" "flash 2: Ethernet 192.168.0.50 ($mac), stalled" \
+    "flash 3: " "3 flashes began: 1 complete, 2 not."
 station # Ctrl+C mid-flash: that flash ends, and the record says so
 device --delay 20 --timeout 3000 &
 for _ in $(seq 100); do grep -q "192.168.0.50: 10 %" "$scratch/station.log" && break; sleep 0.1; done
 kill -INT $station
-ended 1 "flash 1: 192.168.0.50 ($mac), stopped mid-flash" "1 flash began: 0 complete, 1 not."
+ended 1 "flash 1: Ethernet 192.168.0.50 ($mac), stopped mid-flash" "1 flash began: 0 complete, 1 not."
 station --image /nonexistent/file.bin
 ended 1 "error: cannot use the image /nonexistent/file.bin: there is no such file"
 station --count 0
@@ -102,5 +125,5 @@ for _ in $(seq 50); do ss -ltn | grep -q ':10013 ' && break; sleep 0.1; done
 station=$!
 ended 1 "error: cannot listen on port 10013: "
 kill -INT $holder
-[ "$(grep -c ",complete,192.168.0.50,$mac," "$record")" = 3 ] && grep -q ",station stopped mid-flash,192.168.0.50," "$record" ||
+[ "$(grep -c ",complete,192.168.0.5[01],$mac," "$record")" = 4 ] && grep -q ",station stopped mid-flash,192.168.0.50," "$record" ||
     { cat "$record"; fail "the station's record"; }

@@ -8,6 +8,9 @@
 #include <QStringList>
 #include <QTcpSocket>
 
+#include "adapter/adapternote.h"
+#include "adapter/networkadapters.h"
+
 #include <functional>
 
 // What the suites share, none of it a window's.
@@ -27,6 +30,23 @@ bool inOwnNetworkNamespace();
 QByteArray lengthHeaderFor(int length);
 // Block number index of the image, as it goes out: zero bytes after its end.
 QByteArray blockOf(const QByteArray &image, int index);
+
+// The adapter list a program sees, and what an address change does to it.
+struct FakeAdapters : NetworkAdapters
+{
+    QList<NetworkAdapter> adapters;
+    QStringList changes; // "ADAPTER ADDRESS MASK", each change asked for
+    std::function<void()> onChange;
+    QList<AdapterNote> restored; // each giving back asked for
+    std::function<void()> onRestore;
+    QList<NetworkAdapter> list() override { return adapters; }
+    void setStaticAddress(const QString &adapter, const QString &address, const QString &mask, int) override;
+    // As the adapter's addresses show it.
+    AdapterNote settingsOf(const QString &adapter) override;
+    void restoreSettings(const AdapterNote &note, int) override;
+};
+
+NetworkAdapter adapter(const QString &name, const QStringList &addresses);
 
 // A device on the wire, driven by the test's own event loop.
 class TestDevice

@@ -3,7 +3,6 @@
 
 #include "testing.h"
 
-#include "adapter/networkadapters.h"
 #include "window/serverinterface.h"
 
 #include <QMessageBox>
@@ -14,17 +13,6 @@
 #include <initializer_list>
 #include <memory>
 
-// The adapter list the window sees, and what an address change does to it.
-struct FakeAdapters : NetworkAdapters
-{
-    QList<NetworkAdapter> adapters;
-    QStringList changes; // "ADAPTER ADDRESS MASK", each change asked for
-    std::function<void()> onChange;
-    QList<NetworkAdapter> list() override { return adapters; }
-    void setStaticAddress(const QString &adapter, const QString &address, const QString &mask, int) override;
-};
-
-NetworkAdapter adapter(const QString &name, const QStringList &addresses);
 
 // The window as the operator meets it, with the adapters the test gives it
 // and its image in a folder of the test's own. The boxes it opens are noted
@@ -49,8 +37,9 @@ public:
 
     void clickDownload();
     void clickModifyIp();
-    // How the next questions are answered (a question has No as its default).
+    // How the next questions are answered, and their default answers so far.
     QMessageBox::StandardButton answer = QMessageBox::No;
+    QList<QMessageBox::StandardButton> questionDefaults;
     // Runs while the next box is open, in its event loop; then it is closed.
     std::function<void()> whileNextBoxIsOpen;
     // The texts of the boxes so far.
