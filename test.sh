@@ -1,9 +1,9 @@
 #!/bin/sh
-# Installs what is missing, builds the program with its tests and runs the whole
-# suite twice: against Qt 5 as built for use (with the slow tests: the package,
-# installed here, and the Windows build under Wine), and against Qt 6 under
-# AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer. Exits
-# non-zero on any failure.
+# Installs what is missing, checks the code's layout, builds the program with
+# its tests and runs the whole suite twice: against Qt 5 as built for use (with
+# the slow tests: the package, installed here, and the Windows build under
+# Wine), and against Qt 6 under AddressSanitizer, LeakSanitizer and
+# UndefinedBehaviorSanitizer. Exits non-zero on any failure.
 set -eu
 cd "$(dirname "$0")"
 . scripts/packages.sh
@@ -14,6 +14,9 @@ ensure_packages $TEST_PACKAGES
 # TCPSERVER_WINDOWS_QT names it, else from the cache, else built once.
 TCPSERVER_WINDOWS_QT=$(scripts/windows-qt.sh)
 export TCPSERVER_WINDOWS_QT
+
+# The layout first: it takes a second, and a suite takes minutes.
+scripts/check-format.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 run_suite() {
