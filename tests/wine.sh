@@ -79,8 +79,16 @@ find_window() {
     done
     return 1
 }
-# press KEYS: a click on the window's empty top edge makes it the active one first
-press() { xdotool mousemove --window "$window" 10 3 click 1 key "$@"; }
+# press KEYS: a click on the window's empty top edge makes it the active one first (again, where another
+# took the focus meanwhile: the stand-in an elevation starts, say)
+press() {
+    for _ in $(seq 50); do
+        xdotool mousemove --window "$window" 10 3 click 1
+        [ "$(xdotool getactivewindow 2>/dev/null)" = "$window" ] && break
+        sleep 0.1
+    done
+    xdotool key "$@"
+}
 # end PID: ends the program the test started as PID, and the one that shows its window (the same, or
 # the one limited.exe started), by their process ids, and waits until they are gone
 end() {
