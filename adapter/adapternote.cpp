@@ -29,7 +29,7 @@ const NetworkAdapter *findAdapter(const QList<NetworkAdapter> &adapters, const Q
 QString AdapterNote::defaultPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/TcpServer/adapter-before-modifyip.txt");
+            QStringLiteral("/TcpServer/adapter-before-modifyip.txt");
 }
 
 AdapterNote::Reading AdapterNote::read(const QString &path, AdapterNote *note, QString *problem)
@@ -65,8 +65,8 @@ AdapterNote::Reading AdapterNote::read(const QString &path, AdapterNote *note, Q
             note->adapter = value;
         else if (key == "dhcp" && (value == QLatin1String("yes") || value == QLatin1String("no")))
             note->dhcp = value == QLatin1String("yes");
-        else if (key == "address" && address.protocol() == QAbstractSocket::IPv4Protocol && prefixRead &&
-                 prefix >= 0 && prefix <= 32)
+        else if (key == "address" && address.protocol() == QAbstractSocket::IPv4Protocol && prefixRead && prefix >= 0 &&
+                 prefix <= 32)
             note->addresses.append({address.toString(), prefix});
         else if (key == "gateway" && address.protocol() == QAbstractSocket::IPv4Protocol)
             note->gateways.append(address.toString());
@@ -134,13 +134,14 @@ QList<CommandLine> netshRestoreCommands(const AdapterNote &note)
     const QStringList name{QStringLiteral("name"), QStringLiteral("="), note.adapter};
     const QString netsh = QStringLiteral("netsh");
     if (note.dhcp || note.addresses.isEmpty())
-        return {{netsh, start + QStringList{QStringLiteral("set"), QStringLiteral("address")} + name +
-                                QStringList{QStringLiteral("source"), QStringLiteral("="), QStringLiteral("dhcp")}}};
+        return {{netsh,
+                 start + QStringList{QStringLiteral("set"), QStringLiteral("address")} + name +
+                         QStringList{QStringLiteral("source"), QStringLiteral("="), QStringLiteral("dhcp")}}};
     QList<CommandLine> commands;
     for (int i = 0; i < note.addresses.size(); ++i) {
         const AdapterNote::Address &entry = note.addresses.at(i);
-        QStringList arguments = start + QStringList{i == 0 ? QStringLiteral("set") : QStringLiteral("add"),
-                                                    QStringLiteral("address")} + name;
+        QStringList arguments = start +
+                QStringList{i == 0 ? QStringLiteral("set") : QStringLiteral("add"), QStringLiteral("address")} + name;
         if (i == 0)
             arguments << QStringLiteral("source") << QStringLiteral("=") << QStringLiteral("static");
         arguments << QStringLiteral("address") << QStringLiteral("=") << entry.address << QStringLiteral("mask")
@@ -157,27 +158,30 @@ RestoreOutcome restoreNeeded(NetworkAdapters *adapters, const QString &notePath,
     QString problem;
     switch (AdapterNote::read(notePath, note, &problem)) {
     case AdapterNote::Missing:
-        return {RestoreOutcome::NothingToDo, QStringLiteral("ModifyIP changed no adapter: there is nothing to give "
-                                                            "back.")};
+        return {RestoreOutcome::NothingToDo,
+                QStringLiteral("ModifyIP changed no adapter: there is nothing to give "
+                               "back.")};
     case AdapterNote::Unreadable:
     case AdapterNote::Truncated:
-        return {RestoreOutcome::Unusable, QStringLiteral("The note of the adapter's earlier settings, %1, cannot be "
-                                                         "used (%2); it is left in place.")
-                                                  .arg(QDir::toNativeSeparators(notePath), problem)};
-    case AdapterNote::Read:
-        break;
+        return {RestoreOutcome::Unusable,
+                QStringLiteral("The note of the adapter's earlier settings, %1, cannot be "
+                               "used (%2); it is left in place.")
+                        .arg(QDir::toNativeSeparators(notePath), problem)};
+    case AdapterNote::Read: break;
     }
     const QList<NetworkAdapter> present = adapters->list();
     const NetworkAdapter *adapter = findAdapter(present, note->adapter);
     if (!adapter)
-        return {RestoreOutcome::Unusable, QStringLiteral("The note %1 is for the adapter %2, which this PC does not "
-                                                         "have now; it is left in place.")
-                                                  .arg(QDir::toNativeSeparators(notePath), note->adapter)};
+        return {RestoreOutcome::Unusable,
+                QStringLiteral("The note %1 is for the adapter %2, which this PC does not "
+                               "have now; it is left in place.")
+                        .arg(QDir::toNativeSeparators(notePath), note->adapter)};
     if (!holds(*adapter, kServerAddress)) {
         QFile::remove(notePath);
-        return {RestoreOutcome::LeftAlone, QStringLiteral("The adapter %1 no longer holds %2: its settings were "
-                                                          "changed since ModifyIP, and are left as they are.")
-                                                   .arg(note->adapter, kServerAddress)};
+        return {RestoreOutcome::LeftAlone,
+                QStringLiteral("The adapter %1 no longer holds %2: its settings were "
+                               "changed since ModifyIP, and are left as they are.")
+                        .arg(note->adapter, kServerAddress)};
     }
     return {RestoreOutcome::Due, QString()};
 }
@@ -193,10 +197,11 @@ RestoreOutcome restoreAdapter(NetworkAdapters *adapters, const QString &notePath
     for (const AdapterNote::Address &entry : note.addresses)
         restored = restored && (note.dhcp || holds(*adapter, entry.address));
     if (!restored)
-        return {RestoreOutcome::Failed, QStringLiteral("The adapter %1 could not be given back its earlier settings "
-                                                       "(%2). %3")
-                                                .arg(note.adapter, note.describe(), restoreByHand(note.adapter))};
+        return {RestoreOutcome::Failed,
+                QStringLiteral("The adapter %1 could not be given back its earlier settings "
+                               "(%2). %3")
+                        .arg(note.adapter, note.describe(), restoreByHand(note.adapter))};
     QFile::remove(notePath);
-    return {RestoreOutcome::Restored, QStringLiteral("The adapter %1 has its earlier settings again: %2.")
-                                              .arg(note.adapter, note.describe())};
+    return {RestoreOutcome::Restored,
+            QStringLiteral("The adapter %1 has its earlier settings again: %2.").arg(note.adapter, note.describe())};
 }

@@ -51,12 +51,12 @@ QList<CommandLine> netshRestoreCommands(const AdapterNote &note);
 struct RestoreOutcome
 {
     enum Kind {
-        Due,         // the adapter holds 192.168.0.92 still: its settings are to be given back
-        Restored,    // the adapter has its earlier settings; the note is gone
+        Due, // the adapter holds 192.168.0.92 still: its settings are to be given back
+        Restored, // the adapter has its earlier settings; the note is gone
         NothingToDo, // no note, or nothing left to give back
-        LeftAlone,   // the adapter no longer holds 192.168.0.92: changed since, by someone else; the note is gone
-        Failed,      // it still holds 192.168.0.92; the note stays
-        Unusable,    // the note cannot be read or names no adapter here; it stays
+        LeftAlone, // the adapter no longer holds 192.168.0.92: changed since, by someone else; the note is gone
+        Failed, // it still holds 192.168.0.92; the note stays
+        Unusable, // the note cannot be read or names no adapter here; it stays
     };
     Kind kind = NothingToDo;
     QString text; // one line for the operator

@@ -19,9 +19,9 @@ struct FirewallRule
     bool enabled = false;
     bool inbound = false;
     bool allows = false;
-    int profiles = 0;    // FirewallProfile bits
-    int protocol = 256;  // 6 TCP, 256 any
-    QString localPorts;  // "*", "10013", "10000-10100", "80,10013"
+    int profiles = 0; // FirewallProfile bits
+    int protocol = 256; // 6 TCP, 256 any
+    QString localPorts; // "*", "10013", "10000-10100", "80,10013"
     QString application; // a program's full path, perhaps with %VARIABLES%; empty: any program
 };
 
@@ -30,7 +30,7 @@ struct FirewallRule
 struct FirewallState
 {
     int profile = PublicProfile;
-    bool enabled = false;          // on for that profile
+    bool enabled = false; // on for that profile
     bool blocksAllInbound = false; // there, every inbound connection is blocked
     QList<FirewallRule> rules;
 };

@@ -19,8 +19,8 @@ bool adapterId(const QString &adapter, GUID *id)
     ULONG size = 16 * 1024;
     std::vector<unsigned char> buffer(size);
     auto *addresses = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data());
-    ULONG result = GetAdaptersAddresses(AF_UNSPEC, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST, nullptr,
-                                        addresses, &size);
+    ULONG result =
+            GetAdaptersAddresses(AF_UNSPEC, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST, nullptr, addresses, &size);
     if (result == ERROR_BUFFER_OVERFLOW) {
         buffer.resize(size);
         addresses = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data());
@@ -63,7 +63,7 @@ int adapterProfile(const QString &adapter)
         if (SUCCEEDED(connection->GetAdapterId(&id)) && IsEqualGUID(id, wanted) &&
             SUCCEEDED(connection->GetNetwork(&network)) && SUCCEEDED(network->GetCategory(&category))) {
             profile = category == NLM_NETWORK_CATEGORY_DOMAIN_AUTHENTICATED ? DomainProfile
-                      : category == NLM_NETWORK_CATEGORY_PRIVATE            ? PrivateProfile
+                    : category == NLM_NETWORK_CATEGORY_PRIVATE              ? PrivateProfile
                                                                             : PublicProfile;
         }
         if (network)
@@ -85,9 +85,9 @@ bool readRule(INetFwRule *found, FirewallRule *rule)
     BSTR ports = nullptr;
     BSTR application = nullptr;
     const bool answered = SUCCEEDED(found->get_Enabled(&enabled)) && SUCCEEDED(found->get_Direction(&direction)) &&
-                          SUCCEEDED(found->get_Action(&action)) && SUCCEEDED(found->get_Profiles(&profiles)) &&
-                          SUCCEEDED(found->get_Protocol(&protocol)) && SUCCEEDED(found->get_LocalPorts(&ports)) &&
-                          SUCCEEDED(found->get_ApplicationName(&application));
+            SUCCEEDED(found->get_Action(&action)) && SUCCEEDED(found->get_Profiles(&profiles)) &&
+            SUCCEEDED(found->get_Protocol(&protocol)) && SUCCEEDED(found->get_LocalPorts(&ports)) &&
+            SUCCEEDED(found->get_ApplicationName(&application));
     rule->enabled = enabled == VARIANT_TRUE;
     rule->inbound = direction == NET_FW_RULE_DIR_IN;
     rule->allows = action == NET_FW_ACTION_ALLOW;
@@ -118,12 +118,12 @@ FirewallVerdict checkFirewall(const QString &program, int port, const QString &a
     // Every question must be answered; one that is not makes the whole Unknown.
     bool answered = SUCCEEDED(CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwPolicy2,
                                                reinterpret_cast<void **>(&policy))) &&
-                    SUCCEEDED(policy->get_FirewallEnabled(profile, &enabled)) &&
-                    SUCCEEDED(policy->get_BlockAllInboundTraffic(profile, &blocks));
+            SUCCEEDED(policy->get_FirewallEnabled(profile, &enabled)) &&
+            SUCCEEDED(policy->get_BlockAllInboundTraffic(profile, &blocks));
     state.enabled = enabled == VARIANT_TRUE;
     state.blocksAllInbound = blocks == VARIANT_TRUE;
     answered = answered && SUCCEEDED(policy->get_Rules(&rules)) && SUCCEEDED(rules->get__NewEnum(&listing)) &&
-               SUCCEEDED(listing->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void **>(&each)));
+            SUCCEEDED(listing->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void **>(&each)));
     VARIANT item;
     VariantInit(&item);
     while (answered && each->Next(1, &item, nullptr) == S_OK) {

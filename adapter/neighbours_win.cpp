@@ -21,8 +21,8 @@ NET_IFINDEX indexOf(const QString &adapter)
 {
     NET_LUID luid{};
     NET_IFINDEX index = 0;
-    if (adapter.isEmpty() || ConvertInterfaceAliasToLuid(reinterpret_cast<const wchar_t *>(adapter.utf16()), &luid) !=
-                                     NO_ERROR ||
+    if (adapter.isEmpty() ||
+        ConvertInterfaceAliasToLuid(reinterpret_cast<const wchar_t *>(adapter.utf16()), &luid) != NO_ERROR ||
         ConvertInterfaceLuidToIndex(&luid, &index) != NO_ERROR)
         return 0;
     return index;

@@ -15,8 +15,8 @@ QList<CommandLine> netshAddressCommands(const QString &adapter, const QString &a
     return {{QStringLiteral("netsh"),
              {QStringLiteral("interface"), QStringLiteral("ipv4"), QStringLiteral("set"), QStringLiteral("address"),
               QStringLiteral("name"), QStringLiteral("="), adapter, QStringLiteral("source"), QStringLiteral("="),
-              QStringLiteral("static"), QStringLiteral("address"), QStringLiteral("="), address,
-              QStringLiteral("mask"), QStringLiteral("="), mask}}};
+              QStringLiteral("static"), QStringLiteral("address"), QStringLiteral("="), address, QStringLiteral("mask"),
+              QStringLiteral("="), mask}}};
 }
 
 QList<CommandLine> iprouteAddressCommands(const QString &adapter, const QString &address, const QString &mask)
@@ -127,8 +127,7 @@ public:
         return adapters;
     }
 
-    void setStaticAddress(const QString &adapter, const QString &address, const QString &mask,
-                          int timeoutMs) override
+    void setStaticAddress(const QString &adapter, const QString &address, const QString &mask, int timeoutMs) override
     {
         runCommands(addressCommands(adapter, address, mask), timeoutMs);
     }

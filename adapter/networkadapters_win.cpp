@@ -55,7 +55,7 @@ bool processElevated()
     TOKEN_ELEVATION elevation{};
     DWORD size = 0;
     const bool known = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
-                       GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+            GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
     if (token)
         CloseHandle(token);
     return known && elevation.TokenIsElevated;
@@ -137,8 +137,8 @@ AdapterNote systemSettingsOf(const QString &adapter)
     note.adapter = adapter;
     ULONG size = 16 * 1024;
     QByteArray buffer(int(size), '\0');
-    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER |
-                        GAA_FLAG_INCLUDE_GATEWAYS;
+    const ULONG flags =
+            GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_INCLUDE_GATEWAYS;
     auto *addresses = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data());
     ULONG result = GetAdaptersAddresses(AF_INET, flags, nullptr, addresses, &size);
     if (result == ERROR_BUFFER_OVERFLOW) {
@@ -152,8 +152,8 @@ AdapterNote systemSettingsOf(const QString &adapter)
         note.dhcp = each->Flags & IP_ADAPTER_DHCP_ENABLED;
         for (IP_ADAPTER_UNICAST_ADDRESS *unicast = each->FirstUnicastAddress; unicast; unicast = unicast->Next) {
             const auto *address = reinterpret_cast<const sockaddr_in *>(unicast->Address.lpSockaddr);
-            note.addresses.append({QHostAddress(ntohl(address->sin_addr.s_addr)).toString(),
-                                   int(unicast->OnLinkPrefixLength)});
+            note.addresses.append(
+                    {QHostAddress(ntohl(address->sin_addr.s_addr)).toString(), int(unicast->OnLinkPrefixLength)});
         }
         for (IP_ADAPTER_GATEWAY_ADDRESS_LH *gateway = each->FirstGatewayAddress; gateway; gateway = gateway->Next) {
             const auto *address = reinterpret_cast<const sockaddr_in *>(gateway->Address.lpSockaddr);

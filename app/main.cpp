@@ -17,9 +17,9 @@ namespace {
 void describe(QCommandLineParser *parser)
 {
     parser->setApplicationDescription(QStringLiteral(
-        "Re-flashes a networked monitoring device: serves the image abset/boor/true/file.bin below the program's "
-        "folder on TCP port 10013 to the device, which looks for this PC at 192.168.0.92.\n"
-        "Qt's own options (-platform NAME, -style NAME, -reverse, ...) apply as well."));
+            "Re-flashes a networked monitoring device: serves the image abset/boor/true/file.bin below the program's "
+            "folder on TCP port 10013 to the device, which looks for this PC at 192.168.0.92.\n"
+            "Qt's own options (-platform NAME, -style NAME, -reverse, ...) apply as well."));
     parser->addHelpOption();
     parser->addVersionOption();
     parser->addOption({QStringLiteral("restore-address"),
@@ -79,8 +79,8 @@ int main(int argc, char *argv[])
     describe(&parser);
     if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
         const QString error = parser.errorText().isEmpty()
-                                  ? QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first())
-                                  : parser.errorText();
+                ? QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first())
+                : parser.errorText();
         std::fprintf(stderr, "TcpServer: %s (see --help)\n", qPrintable(error));
         return 2;
     }
@@ -92,12 +92,14 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "TcpServer: %s\n", qPrintable(instance.note()));
         break;
     case SingleInstance::HeldByStation:
-        showInformation(nullptr, QStringLiteral("tcpserver-station is already serving the device in this session. "
-                                                "Stop it (Ctrl+C where it runs) before starting TcpServer."));
+        showInformation(nullptr,
+                        QStringLiteral("tcpserver-station is already serving the device in this session. "
+                                       "Stop it (Ctrl+C where it runs) before starting TcpServer."));
         return 1;
     case SingleInstance::HeldByWindow:
-        showInformation(nullptr, QStringLiteral("TcpServer is already running. Use the TcpServer window that is "
-                                                "already open, or close it before starting TcpServer again."));
+        showInformation(nullptr,
+                        QStringLiteral("TcpServer is already running. Use the TcpServer window that is "
+                                       "already open, or close it before starting TcpServer again."));
         return 1;
     case SingleInstance::HeldElsewhere:
     case SingleInstance::InTheWay:

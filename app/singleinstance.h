@@ -12,11 +12,11 @@ class SingleInstance
 {
 public:
     enum Claim {
-        Taken,         // this program holds the lock (or goes on without one; see note())
-        HeldByWindow,  // the TcpServer window runs in this session
+        Taken, // this program holds the lock (or goes on without one; see note())
+        HeldByWindow, // the TcpServer window runs in this session
         HeldByStation, // tcpserver-station runs in this session
         HeldElsewhere, // a lock left by a program on another host (see note())
-        InTheWay,      // something else stands where the lock belongs (see note())
+        InTheWay, // something else stands where the lock belongs (see note())
     };
 
     SingleInstance();

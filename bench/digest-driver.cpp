@@ -30,7 +30,8 @@ int main(int argc, char *argv[])
     qint64 longestNs = 0, digestNs = 0;
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, [&] { longestNs = qMax(longestNs, sinceTick.nsecsElapsed()), sinceTick.start(); });
+    QObject::connect(&tick, &QTimer::timeout,
+                     [&] { longestNs = qMax(longestNs, sinceTick.nsecsElapsed()), sinceTick.start(); });
     tick.start(5);
     QObject::connect(image.data(), &FlashImage::digestComputed, [&] {
         digestNs = clock.nsecsElapsed() - readNs;
@@ -39,7 +40,7 @@ int main(int argc, char *argv[])
     });
     QCoreApplication::exec();
     out << "read " << QString::number(readNs / 1e9, 'f', 3) << " s, digest " << QString::number(digestNs / 1e9, 'f', 3)
-        << " s, longest event-loop gap " << QString::number(longestNs / 1e6, 'f', 1) << " ms, sha256 " << image->sha256()
-        << "\n";
+        << " s, longest event-loop gap " << QString::number(longestNs / 1e6, 'f', 1) << " ms, sha256 "
+        << image->sha256() << "\n";
     return image->isLoaded() ? 0 : 1;
 }

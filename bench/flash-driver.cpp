@@ -28,7 +28,8 @@
 int main(int argc, char *argv[])
 {
     const bool core = QByteArrayList({argv + 1, argv + argc}).contains("--core");
-    std::unique_ptr<QCoreApplication> application(core ? new QCoreApplication(argc, argv) : new QApplication(argc, argv));
+    std::unique_ptr<QCoreApplication> application(core ? new QCoreApplication(argc, argv)
+                                                       : new QApplication(argc, argv));
     int flashes = 1;
     const QStringList arguments = QCoreApplication::arguments();
     const int at = arguments.indexOf(QStringLiteral("--flashes"));
@@ -73,8 +74,8 @@ int main(int argc, char *argv[])
 
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);
-    const double cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-                       (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    const double cpu =
+            usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     out << "CPU " << QString::number(cpu, 'f', 3) << " s, peak RSS " << usage.ru_maxrss / 1024 << " MiB\n";
     return 0;
 }

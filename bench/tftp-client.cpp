@@ -59,7 +59,7 @@ int main(int argc, char **argv)
         return fail("usage: tftp-client --port P --file NAME [--timings FILE] [--output FILE]");
 
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in server {};
+    sockaddr_in server{};
     server.sin_family = AF_INET;
     server.sin_port = htons(uint16_t(port));
     server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -70,7 +70,7 @@ int main(int argc, char **argv)
     std::vector<char> image;
     std::vector<double> turnaround;
     char packet[4 + 1024 + 64];
-    sockaddr_in peer {};
+    sockaddr_in peer{};
     socklen_t peerLength = sizeof peer;
     bool peerKnown = false;
     uint16_t expected = 1;
@@ -80,7 +80,7 @@ int main(int argc, char **argv)
     ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&server), sizeof server);
 
     for (;;) {
-        pollfd wait {fd, POLLIN, 0};
+        pollfd wait{fd, POLLIN, 0};
         if (::poll(&wait, 1, 5000) <= 0)
             return fail("time-out waiting for the server");
         peerLength = sizeof peer;

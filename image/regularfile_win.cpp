@@ -16,8 +16,8 @@ bool openRegularFile(const QString &path, QFile *file, QString *failure)
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             *failure = QStringLiteral("there is no such file");
-        else if (error == ERROR_ACCESS_DENIED && (GetFileAttributesW(reinterpret_cast<const wchar_t *>(path.utf16())) &
-                                                  FILE_ATTRIBUTE_DIRECTORY))
+        else if (error == ERROR_ACCESS_DENIED &&
+                 (GetFileAttributesW(reinterpret_cast<const wchar_t *>(path.utf16())) & FILE_ATTRIBUTE_DIRECTORY))
             *failure = QStringLiteral("it is not a regular file");
         else
             *failure = QStringLiteral("it cannot be read (%1)").arg(qt_error_string(int(error)));

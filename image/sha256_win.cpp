@@ -27,7 +27,7 @@ Sha256::~Sha256()
 bool Sha256::start()
 {
     return BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&d->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) &&
-           BCRYPT_SUCCESS(BCryptCreateHash(d->algorithm, &d->hash, nullptr, 0, nullptr, 0, 0));
+            BCRYPT_SUCCESS(BCryptCreateHash(d->algorithm, &d->hash, nullptr, 0, nullptr, 0, 0));
 }
 
 bool Sha256::add(const char *data, qint64 length)

@@ -51,7 +51,8 @@ FlashLine::~FlashLine()
 {
     // Each server goes on its own thread, with its transfers and connections.
     for (TcpServer *server : qAsConst(m_servers))
-        QMetaObject::invokeMethod(server, [server] { delete server; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+                server, [server] { delete server; }, Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
 }

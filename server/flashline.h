@@ -31,7 +31,7 @@ public:
         TcpServer::Options server;
         // One server bound to each of these adapters; none: one on every address.
         QStringList adapters;
-        QString logPath;       // the flash record; empty: none
+        QString logPath; // the flash record; empty: none
         QString stoppedResult; // how the record words a flash the program stopped
     };
 

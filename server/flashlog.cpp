@@ -57,7 +57,8 @@ FlashLog::~FlashLog()
 {
     if (!m_finished) {
         QString reason;
-        finish(QDeadlineTimer(2000), [] { return false; }, &reason);
+        finish(
+                QDeadlineTimer(2000), [] { return false; }, &reason);
     }
 }
 
@@ -83,13 +84,13 @@ QString FlashLog::defaultPath(QString *problem)
 
 QStringList FlashLog::columns()
 {
-    return {QStringLiteral("start"),         QStringLiteral("end"),
-            QStringLiteral("result"),        QStringLiteral("device"),
-            QStringLiteral("device MAC"),    QStringLiteral("image"),
-            QStringLiteral("image bytes"),   QStringLiteral("image SHA-256"),
-            QStringLiteral("blocks sent"),   QStringLiteral("bytes sent"),
-            QStringLiteral("seconds"),       QStringLiteral("MiB/s"),
-            QStringLiteral("adapter"),       QStringLiteral("server address"),
+    return {QStringLiteral("start"),       QStringLiteral("end"),
+            QStringLiteral("result"),      QStringLiteral("device"),
+            QStringLiteral("device MAC"),  QStringLiteral("image"),
+            QStringLiteral("image bytes"), QStringLiteral("image SHA-256"),
+            QStringLiteral("blocks sent"), QStringLiteral("bytes sent"),
+            QStringLiteral("seconds"),     QStringLiteral("MiB/s"),
+            QStringLiteral("adapter"),     QStringLiteral("server address"),
             QStringLiteral("version")};
 }
 
@@ -124,8 +125,7 @@ void FlashLog::record(const TransferReport &report)
 {
     m_waiting.append(report);
     if (report.image && report.image->sha256().isEmpty())
-        connect(report.image.data(), &FlashImage::digestComputed, this, &FlashLog::handOverReady,
-                Qt::UniqueConnection);
+        connect(report.image.data(), &FlashImage::digestComputed, this, &FlashLog::handOverReady, Qt::UniqueConnection);
     handOverReady();
 }
 
@@ -142,8 +142,7 @@ int FlashLog::finish(QDeadlineTimer deadline, const std::function<bool()> &inter
     // No row is lost at the end for want of its digest: it is computed from
     // memory, in a second or two for the largest image.
     for (const TransferReport &report : qAsConst(m_waiting)) {
-        while (report.image && !report.image->waitForDigest(QDeadlineTimer(50)) && !interrupted()) {
-        }
+        while (report.image && !report.image->waitForDigest(QDeadlineTimer(50)) && !interrupted()) { }
     }
     handOverReady();
     return m_writer->finish(deadline, interrupted, reason) + int(m_waiting.size());

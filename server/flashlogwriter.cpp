@@ -45,11 +45,11 @@ struct FlashLogWriter::Shared
 {
     QString path;
     std::mutex mutex;
-    std::condition_variable wake;     // the writer: rows, or the end
+    std::condition_variable wake; // the writer: rows, or the end
     std::condition_variable finished; // the end: the writer is done
-    QList<QByteArray> rows;           // waiting, oldest first
-    int lost = 0;                     // rows dropped beyond kMaxWaitingRows
-    QString failure;                  // why the latest attempt failed
+    QList<QByteArray> rows; // waiting, oldest first
+    int lost = 0; // rows dropped beyond kMaxWaitingRows
+    QString failure; // why the latest attempt failed
     bool kicked = false;
     bool ending = false;
     bool done = false;
@@ -71,7 +71,8 @@ FlashLogWriter::~FlashLogWriter()
 {
     if (!m_finished) {
         QString reason;
-        finish(QDeadlineTimer(2000), [] { return false; }, &reason);
+        finish(
+                QDeadlineTimer(2000), [] { return false; }, &reason);
     }
 }
 

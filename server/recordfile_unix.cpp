@@ -20,7 +20,8 @@ bool RecordFile::open(const QString &path, QString *failure)
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
-        *failure = errno == ELOOP ? QStringLiteral("it is a symbolic link, which is not followed") : qt_error_string(errno);
+        *failure = errno == ELOOP ? QStringLiteral("it is a symbolic link, which is not followed")
+                                  : qt_error_string(errno);
         return false;
     }
     struct stat status;

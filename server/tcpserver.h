@@ -28,7 +28,7 @@ class TcpServer : public QObject
 
 public:
     enum class ImageUse {
-        OneFlash,    // a flash that began uses the image up: Download again for the next
+        OneFlash, // a flash that began uses the image up: Download again for the next
         EveryDevice, // every device that comes is served the same image
     };
 

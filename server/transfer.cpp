@@ -72,7 +72,7 @@ void Transfer::offerImage(const QSharedPointer<FlashImage> &image)
 bool Transfer::stalled(qint64 periodMsec) const
 {
     return (m_state == State::LengthTold || m_state == State::Sending) && m_position < m_bytes.size() &&
-           m_sinceAnswer.elapsed() >= periodMsec;
+            m_sinceAnswer.elapsed() >= periodMsec;
 }
 
 void Transfer::readClientData()

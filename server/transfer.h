@@ -23,11 +23,11 @@ class Transfer : public QObject
 
 public:
     enum class State {
-        Connected,  // admitted; nothing answered yet
+        Connected, // admitted; nothing answered yet
         LengthTold, // told the image's length; no block yet
-        Sending,    // blocks are asked for, and more remain
-        AllSent,    // the last block went out
-        Ended,      // over: reported, or refused and no longer served
+        Sending, // blocks are asked for, and more remain
+        AllSent, // the last block went out
+        Ended, // over: reported, or refused and no longer served
     };
 
     // What one connection may cost, whatever a client sends: one read takes

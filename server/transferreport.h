@@ -27,22 +27,22 @@ struct DeviceConnection
 struct TransferReport
 {
     enum Ending {
-        Complete,     // every block went out and then the device closed
+        Complete, // every block went out and then the device closed
         DeviceClosed, // the device closed before it had every block
-        Stalled,      // the device stopped asking; the server closed it
-        Restarted,    // a new image was handed over; the server closed it
-        Stopped,      // the program was told to stop (window closed, station ended)
-        Refused,      // the device asked before an image was held
+        Stalled, // the device stopped asking; the server closed it
+        Restarted, // a new image was handed over; the server closed it
+        Stopped, // the program was told to stop (window closed, station ended)
+        Refused, // the device asked before an image was held
     };
 
     Ending ending = DeviceClosed;
     DeviceConnection connection;
     QString deviceMac; // from the neighbour table; empty when unknown
-    QString server;    // the local address the device reached
+    QString server; // the local address the device reached
     QSharedPointer<FlashImage> image; // what was served; null for a refusal
     QDateTime started; // with the local offset from UTC
     QDateTime ended;
-    int blocksSent = 0;   // blocks written to the connection
+    int blocksSent = 0; // blocks written to the connection
     qint64 bytesSent = 0; // image bytes among them (without the last block's filler)
     qint64 elapsedNs = 0;
 

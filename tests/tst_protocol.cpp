@@ -152,14 +152,16 @@ void ProtocolTest::answers_data()
             << 2048 << Exchanges{{"updata", length()}, {"ok", block(0)}, {"ok", block(1)}, {"ok", nothing()}}
             << TransferReport::Complete << 2 << qint64(2048);
     QTest::newRow("an ok before the length is served; the length again starts over")
-            << 2048
-            << Exchanges{{"ok", block(0)}, {"updata", length()}, {"ok", block(0)}, {"ok", block(1)},
-                         {"updata", length()}, {"ok", block(0)}, {"ok", block(1)}}
+            << 2048 << Exchanges{{"ok", block(0)},     {"updata", length()}, {"ok", block(0)}, {"ok", block(1)},
+                                 {"updata", length()}, {"ok", block(0)},     {"ok", block(1)}}
             << TransferReport::Complete << 2 << qint64(2048);
     QTest::newRow("only whole requests are answered, up to a zero byte")
             << 100
-            << Exchanges{{"updata\n", nothing()},   {"OK", nothing()},         {"okok", nothing()},
-                         {"updata\0junk", length()}, {QByteArray("ok\0", 3), block(0)}}
+            << Exchanges{{"updata\n", nothing()},
+                         {"OK", nothing()},
+                         {"okok", nothing()},
+                         {"updata\0junk", length()},
+                         {QByteArray("ok\0", 3), block(0)}}
             << TransferReport::Complete << 1 << qint64(100);
     QTest::newRow("an empty image is told as such, has no block, and is never complete")
             << 0 << Exchanges{{"updata", length()}, {"ok", nothing()}, {"updata", length()}}
@@ -280,10 +282,10 @@ void ProtocolTest::imageUse_data()
 {
     QTest::addColumn<TcpServer::ImageUse>("use");
     QTest::addColumn<TransferReport::Ending>("nextDevice");
-    QTest::newRow("the window's: a flash uses the image up") << TcpServer::ImageUse::OneFlash
-                                                              << TransferReport::Refused;
-    QTest::newRow("the station's: every device is served") << TcpServer::ImageUse::EveryDevice
-                                                            << TransferReport::DeviceClosed;
+    QTest::newRow("the window's: a flash uses the image up")
+            << TcpServer::ImageUse::OneFlash << TransferReport::Refused;
+    QTest::newRow("the station's: every device is served")
+            << TcpServer::ImageUse::EveryDevice << TransferReport::DeviceClosed;
 }
 
 void ProtocolTest::imageUse()
@@ -465,7 +467,8 @@ void ProtocolTest::emulatorVerdicts()
     TcpServer::Options options;
     options.watchPeriodMsec = 100;
     Served served(imageSize, options);
-    const QString folder = QDir::tempPath() + QStringLiteral("/tst_protocol-%1").arg(QCoreApplication::applicationPid());
+    const QString folder =
+            QDir::tempPath() + QStringLiteral("/tst_protocol-%1").arg(QCoreApplication::applicationPid());
     QVERIFY(writeFile(folder + "/image.bin", served.image));
     QVERIFY(writeFile(folder + "/other.bin", pattern(imageSize, 99)));
     arguments.replaceInStrings(QStringLiteral("IMAGE"), folder + "/image.bin");
@@ -489,22 +492,33 @@ void ProtocolTest::randomWalk()
 {
     const quint32 seed = quint32(qEnvironmentVariableIntValue("TCPSERVER_FUZZ_SEED")) ^ 20261208u;
     const int steps = qEnvironmentVariableIsSet("TCPSERVER_FUZZ_STEPS")
-                              ? qEnvironmentVariableIntValue("TCPSERVER_FUZZ_STEPS")
-                              : 3000;
+            ? qEnvironmentVariableIntValue("TCPSERVER_FUZZ_STEPS")
+            : 3000;
     QRandomGenerator random(seed);
     TcpServer::Options options;
     options.devices = 3;
     options.imageUse = TcpServer::ImageUse::EveryDevice;
     options.watchPeriodMsec = 3600000; // timing is no part of the model
     Served served(-1, options);
-    const QList<QByteArray> known = {"updata", "ok", "ok", "ok", "OK", "updata\n", "ok\r\n", QByteArray("updata\0x", 8),
-                                     QByteArray("ok\0", 3), "okok", "up", QByteArray("\0ok", 3), " ok"};
+    const QList<QByteArray> known = {"updata",
+                                     "ok",
+                                     "ok",
+                                     "ok",
+                                     "OK",
+                                     "updata\n",
+                                     "ok\r\n",
+                                     QByteArray("updata\0x", 8),
+                                     QByteArray("ok\0", 3),
+                                     "okok",
+                                     "up",
+                                     QByteArray("\0ok", 3),
+                                     " ok"};
     // The model of each device: where it stands in the image it was told.
     struct Modelled
     {
         std::unique_ptr<TestDevice> device;
         QByteArray image; // the one it is served
-        int next = 0;     // its next block
+        int next = 0; // its next block
         bool flashing = false;
     };
     std::vector<Modelled> devices;
@@ -530,12 +544,14 @@ void ProtocolTest::randomWalk()
             }
         } else if (action < 10 || devices.empty()) {
             // A device comes: taken while a place is free or idle, else turned away.
-            const auto idle = std::find_if(devices.begin(), devices.end(), [](const Modelled &m) { return !m.flashing; });
+            const auto idle =
+                    std::find_if(devices.begin(), devices.end(), [](const Modelled &m) { return !m.flashing; });
             auto device = std::make_unique<TestDevice>(QStringLiteral("127.0.0.1"), served.server->serverPort());
             last = QStringLiteral("a device comes to %1 others").arg(devices.size());
             if (devices.size() < 3) {
                 devices.push_back({std::move(device), held, 0, false});
-                QVERIFY2(waitFor([&] { return served.server->deviceCount() == int(devices.size()); }), qPrintable(last));
+                QVERIFY2(waitFor([&] { return served.server->deviceCount() == int(devices.size()); }),
+                         qPrintable(last));
             } else if (idle != devices.end()) {
                 QVERIFY2(idle->device->closedByServer(), qPrintable(last));
                 devices.erase(idle);
@@ -588,8 +604,8 @@ void ProtocolTest::idleConnectionsAreProbed()
     Served served(10);
     served.connect();
     QProcess ss;
-    ss.start(QStringLiteral("ss"), {"-tnoH", "state", "established",
-                                    QStringLiteral("( sport = :%1 )").arg(served.server->serverPort())});
+    ss.start(QStringLiteral("ss"),
+             {"-tnoH", "state", "established", QStringLiteral("( sport = :%1 )").arg(served.server->serverPort())});
     QVERIFY(ss.waitForFinished());
     const QString shown = QString::fromLatin1(ss.readAll());
     // Due within seconds; the system's own default is two hours ("119min").

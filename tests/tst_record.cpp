@@ -116,8 +116,7 @@ void RecordTest::digestOfKnownValues_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("pieces");
     QTest::addColumn<QString>("digest");
-    QTest::newRow("empty") << QByteArray() << 1
-                           << "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+    QTest::newRow("empty") << QByteArray() << 1 << "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
     QTest::newRow("abc") << QByteArray("abc") << 1
                          << "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
     QTest::newRow("a million a, in seven pieces")
@@ -165,14 +164,23 @@ void RecordTest::hardwareAddressFromNeighbourTable_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("adapter");
     QTest::addColumn<QString>("mac");
-    QTest::newRow("a complete entry") << "192.168.0.50" << "Ethernet" << "02:00:5e:10:00:01";
-    QTest::newRow("as the listener sees an IPv4 device") << "::ffff:192.168.0.50" << "Ethernet" << "02:00:5e:10:00:01";
-    QTest::newRow("the same address behind another adapter") << "192.168.0.50" << "enx001122334455"
+    QTest::newRow("a complete entry") << "192.168.0.50"
+                                      << "Ethernet"
+                                      << "02:00:5e:10:00:01";
+    QTest::newRow("as the listener sees an IPv4 device") << "::ffff:192.168.0.50"
+                                                         << "Ethernet"
+                                                         << "02:00:5e:10:00:01";
+    QTest::newRow("the same address behind another adapter") << "192.168.0.50"
+                                                             << "enx001122334455"
                                                              << "02:00:5e:10:00:09";
-    QTest::newRow("an adapter with a Chinese name") << "192.168.0.50" << QString::fromUtf8("以太网")
-                                                    << "02:00:5e:10:00:07";
-    QTest::newRow("not resolved yet: never guessed") << "192.168.0.51" << "Ethernet" << "";
-    QTest::newRow("no entry on that adapter") << "192.168.0.50" << "Ethernet3" << "";
+    QTest::newRow("an adapter with a Chinese name")
+            << "192.168.0.50" << QString::fromUtf8("以太网") << "02:00:5e:10:00:07";
+    QTest::newRow("not resolved yet: never guessed") << "192.168.0.51"
+                                                     << "Ethernet"
+                                                     << "";
+    QTest::newRow("no entry on that adapter") << "192.168.0.50"
+                                              << "Ethernet3"
+                                              << "";
 }
 
 void RecordTest::hardwareAddressFromNeighbourTable()
@@ -200,8 +208,9 @@ void RecordTest::firewallJudgesTheDevicesNetwork_data()
     QTest::addColumn<QList<FirewallRule>>("rules");
     QTest::addColumn<FirewallVerdict>("verdict");
     const int any = DomainProfile | PrivateProfile | PublicProfile;
-    QTest::newRow("the installer's rule") << int(PublicProfile) << QList<FirewallRule>{rule(true, any, 6, "10013", kProgram)}
-                                          << FirewallVerdict::Admits;
+    QTest::newRow("the installer's rule")
+            << int(PublicProfile) << QList<FirewallRule>{rule(true, any, 6, "10013", kProgram)}
+            << FirewallVerdict::Admits;
     QTest::newRow("a rule for the program, any port, its path in another case and slash")
             << int(PublicProfile)
             << QList<FirewallRule>{rule(true, PublicProfile, 256, "*", "c:/program files/tcpserver/TCPSERVER.EXE")}
@@ -214,7 +223,8 @@ void RecordTest::firewallJudgesTheDevicesNetwork_data()
             << QList<FirewallRule>{rule(true, any, 6, "10013", "%TCPSERVER_TEST_PROGRAMS%\\TcpServer\\TcpServer.exe")}
             << FirewallVerdict::Admits;
     QTest::newRow("for domain and private networks, the cable's network public")
-            << int(PublicProfile) << QList<FirewallRule>{rule(true, DomainProfile | PrivateProfile, 6, "10013", kProgram)}
+            << int(PublicProfile)
+            << QList<FirewallRule>{rule(true, DomainProfile | PrivateProfile, 6, "10013", kProgram)}
             << FirewallVerdict::Blocks;
     QTest::newRow("for private networks, on a private one")
             << int(PrivateProfile) << QList<FirewallRule>{rule(true, PrivateProfile, 6, "10013", kProgram)}
@@ -227,9 +237,9 @@ void RecordTest::firewallJudgesTheDevicesNetwork_data()
             << int(PublicProfile)
             << QList<FirewallRule>{rule(true, any, 6, "10013", kProgram), rule(false, DomainProfile, 6, "*", "")}
             << FirewallVerdict::Admits;
-    QTest::newRow("a rule for other ports") << int(PublicProfile)
-                                            << QList<FirewallRule>{rule(true, any, 6, "80,443", kProgram)}
-                                            << FirewallVerdict::Blocks;
+    QTest::newRow("a rule for other ports")
+            << int(PublicProfile) << QList<FirewallRule>{rule(true, any, 6, "80,443", kProgram)}
+            << FirewallVerdict::Blocks;
     QTest::newRow("for UDP") << int(PublicProfile) << QList<FirewallRule>{rule(true, any, 17, "10013", kProgram)}
                              << FirewallVerdict::Blocks;
     QTest::newRow("another program") << int(PublicProfile)
@@ -279,11 +289,11 @@ void RecordTest::rowsSurviveASpreadsheetReader()
     const QList<QStringList> rows = readCsv(path);
     QCOMPARE(rows.size(), 2);
     QCOMPARE(rows.at(0), FlashLog::columns());
-    QCOMPARE(rows.at(1), QStringList({"2026-12-08T14:03:12.345+01:00", "2026-12-08T14:03:13.845+01:00", "complete",
-                                      "192.168.0.50", "02:00:5e:10:00:01", QDir::toNativeSeparators(image), "2500",
-                                      "927aa652b8b45524938d13f067b816a23f5be88a03686493c78e701a80e3badc", "3", "2500",
-                                      "1.500", "0.00", QString::fromUtf8("以太网"), "192.168.0.92",
-                                      TCPSERVER_VERSION}));
+    QCOMPARE(rows.at(1),
+             QStringList({"2026-12-08T14:03:12.345+01:00", "2026-12-08T14:03:13.845+01:00", "complete", "192.168.0.50",
+                          "02:00:5e:10:00:01", QDir::toNativeSeparators(image), "2500",
+                          "927aa652b8b45524938d13f067b816a23f5be88a03686493c78e701a80e3badc", "3", "2500", "1.500",
+                          "0.00", QString::fromUtf8("以太网"), "192.168.0.92", TCPSERVER_VERSION}));
 }
 
 // OWASP's advice against CSV injection: what would start a formula is text.
@@ -291,11 +301,16 @@ void RecordTest::fieldsThatLookLikeFormulasStayText_data()
 {
     QTest::addColumn<QString>("adapter");
     QTest::addColumn<QString>("recorded");
-    QTest::newRow("=") << "=HYPERLINK(\"http://x\")" << "'=HYPERLINK(\"http://x\")";
-    QTest::newRow("+") << "+1" << "'+1";
-    QTest::newRow("-") << "-1" << "'-1";
-    QTest::newRow("@") << "@SUM(1)" << "'@SUM(1)";
-    QTest::newRow("an ordinary name") << "Ethernet" << "Ethernet";
+    QTest::newRow("=") << "=HYPERLINK(\"http://x\")"
+                       << "'=HYPERLINK(\"http://x\")";
+    QTest::newRow("+") << "+1"
+                       << "'+1";
+    QTest::newRow("-") << "-1"
+                       << "'-1";
+    QTest::newRow("@") << "@SUM(1)"
+                       << "'@SUM(1)";
+    QTest::newRow("an ordinary name") << "Ethernet"
+                                      << "Ethernet";
 }
 
 void RecordTest::fieldsThatLookLikeFormulasStayText()
@@ -356,10 +371,14 @@ void RecordTest::unusableRecordSaysWhy_data()
 #ifdef Q_OS_WIN
     QTest::newRow("a folder") << "folder" << qt_error_string(ERROR_ACCESS_DENIED);
 #else
-    QTest::newRow("a folder") << "folder" << "Is a directory";
-    QTest::newRow("a pipe, which would hold the writer up") << "fifo" << "it is not a regular file";
-    QTest::newRow("a device") << "/dev/full" << "it is not a regular file";
-    QTest::newRow("a link to another's file") << "link" << "it is a symbolic link, which is not followed";
+    QTest::newRow("a folder") << "folder"
+                              << "Is a directory";
+    QTest::newRow("a pipe, which would hold the writer up") << "fifo"
+                                                            << "it is not a regular file";
+    QTest::newRow("a device") << "/dev/full"
+                              << "it is not a regular file";
+    QTest::newRow("a link to another's file") << "link"
+                                              << "it is a symbolic link, which is not followed";
 #endif
 }
 
@@ -387,7 +406,9 @@ void RecordTest::unusableRecordSaysWhy()
     QVERIFY(failed.wait());
     QCOMPARE(failed.first(), QVariantList({reason, 1}));
     QString lastReason;
-    QCOMPARE(log.finish(QDeadlineTimer(2000), [] { return false; }, &lastReason), 1);
+    QCOMPARE(log.finish(
+                     QDeadlineTimer(2000), [] { return false; }, &lastReason),
+             1);
     QCOMPARE(lastReason, reason);
     QFile untouched(victim);
     QVERIFY(untouched.open(QIODevice::ReadOnly));
@@ -407,7 +428,9 @@ void RecordTest::rowsThatWaitAreWrittenAtTheEnd()
     QVERIFY(failed.wait());
     QVERIFY(QDir(path).removeRecursively());
     QString reason;
-    QCOMPARE(log.finish(QDeadlineTimer(2000), [] { return false; }, &reason), 0);
+    QCOMPARE(log.finish(
+                     QDeadlineTimer(2000), [] { return false; }, &reason),
+             0);
     QCOMPARE(readCsv(path).value(1).value(3), "192.168.0.51");
 }
 
@@ -448,10 +471,10 @@ void RecordTest::adapterNoteReadBack_data()
     const QByteArray first = "TcpServer: how ModifyIP found the adapter\n";
     QTest::newRow("as written") << QByteArray("NOTE") << AdapterNote::Read
                                 << "10.1.2.3/24, 10.9.0.7/16 with the gateway 10.1.2.1";
-    QTest::newRow("DHCP") << first + "adapter=Ethernet\ndhcp=yes\naddress=10.1.2.3/24\nend\n" << AdapterNote::Read
-                          << "obtain an address automatically (DHCP)";
-    QTest::newRow("cut short, as by a power cut") << first + "adapter=Ethernet\ndhcp=no\naddress=10.1.2"
-                                                  << AdapterNote::Truncated << "";
+    QTest::newRow("DHCP") << first + "adapter=Ethernet\ndhcp=yes\naddress=10.1.2.3/24\nend\n"
+                          << AdapterNote::Read << "obtain an address automatically (DHCP)";
+    QTest::newRow("cut short, as by a power cut")
+            << first + "adapter=Ethernet\ndhcp=no\naddress=10.1.2" << AdapterNote::Truncated << "";
     QTest::newRow("not a note of ours") << QByteArray("[Network]\nAddress=10.1.2.3/24\n") << AdapterNote::Unreadable
                                         << "";
     QTest::newRow("an address that is none") << first + "adapter=Ethernet\naddress=10.1.2.300/24\nend\n"
@@ -540,8 +563,9 @@ void RecordTest::lockThatNamesNoLiveProgramIsTakenOver_data()
     QTest::newRow("a live process that is not ours")
             << QByteArray::number(QCoreApplication::applicationPid()) + "\nTcpServer\n" + host + "\n"
             << SingleInstance::Taken << "";
-    QTest::newRow("another host") << QByteArray("1\ntcpserver-station\nbench-7\n") << SingleInstance::HeldElsewhere
-                                  << "left by tcpserver-station on the host bench-7; if no TcpServer runs there, remove it";
+    QTest::newRow("another host")
+            << QByteArray("1\ntcpserver-station\nbench-7\n") << SingleInstance::HeldElsewhere
+            << "left by tcpserver-station on the host bench-7; if no TcpServer runs there, remove it";
     QTest::newRow("a folder") << QByteArray("folder") << SingleInstance::InTheWay
                               << "is not TcpServer's lock but stands where it belongs: remove it";
 }

@@ -190,8 +190,11 @@ void StationTest::severalDevicesAtOnce_data()
             << QStringList{"complete", "complete", "complete"} << "3 flashes began: 3 complete, 0 not." << 0;
     QTest::newRow("one stalls, one leaves early, one sends junk: the others untouched")
             << 5
-            << QList<QStringList>{whole, {"--stop-after", "3", "--hold", "3000"}, {"--disconnect-after", "2"},
-                                  QStringList{"--send", "junk\\x01\\n"} + whole, whole}
+            << QList<QStringList>{whole,
+                                  {"--stop-after", "3", "--hold", "3000"},
+                                  {"--disconnect-after", "2"},
+                                  QStringList{"--send", "junk\\x01\\n"} + whole,
+                                  whole}
             << QList<int>{0, 3, 3, 0, 0}
             << QStringList{"complete", "complete", "complete", "device closed early", "stalled"}
             << "5 flashes began: 3 complete, 2 not." << 1;
@@ -233,7 +236,8 @@ void StationTest::deviceBeyondTheLimitIsTurnedAway()
     QCOMPARE(third->exitCode(), 1);
     QCOMPARE(test.devicesEnded(), QList<int>({0, 0, 1}));
     QCOMPARE(test.status(), 0);
-    QVERIFY2(test.printed().contains("127.0.0.1 turned away: every place is being flashed"), qPrintable(test.printed()));
+    QVERIFY2(test.printed().contains("127.0.0.1 turned away: every place is being flashed"),
+             qPrintable(test.printed()));
 }
 
 // Connections that come and go fast cannot flood the output.
@@ -315,8 +319,10 @@ void StationTest::adaptersCheckedAtStart_data()
 {
     QTest::addColumn<QString>("adapter");
     QTest::addColumn<QString>("error");
-    QTest::newRow("unknown") << "enx001122" << "error: there is no adapter called enx001122";
-    QTest::newRow("a loopback") << "lo" << "error: lo is a loopback interface: no device is ever behind it";
+    QTest::newRow("unknown") << "enx001122"
+                             << "error: there is no adapter called enx001122";
+    QTest::newRow("a loopback") << "lo"
+                                << "error: lo is a loopback interface: no device is ever behind it";
     QTest::newRow("without 192.168.0.92")
             << "Ethernet"
             << "error: the adapter Ethernet does not hold 192.168.0.92, so its device would not find this PC";
@@ -370,8 +376,7 @@ void StationTest::outputThatIsHeldUpHoldsNothingUp()
         // Full: the next write waits for a reader that never reads.
         fcntl(writer, F_SETFL, O_NONBLOCK);
         const QByteArray filler(4096, 'x');
-        while (::write(writer, filler.constData(), size_t(filler.size())) > 0) {
-        }
+        while (::write(writer, filler.constData(), size_t(filler.size())) > 0) { }
         fcntl(writer, F_SETFL, 0);
     }
     FILE *stream = fdopen(writer, "w");
@@ -456,8 +461,8 @@ void StationTest::recordThatCannotBeWrittenFailsTheStation()
     test.device({"--expect", "IMAGE"});
     QCOMPARE(test.devicesEnded(), QList<int>{0});
     QCOMPARE(test.status(), 1);
-    QVERIFY2(test.errors().contains("error: 1 row of the flash record " + QDir::toNativeSeparators(test.options.logPath) +
-                                    " could not be written: "),
+    QVERIFY2(test.errors().contains("error: 1 row of the flash record " +
+                                    QDir::toNativeSeparators(test.options.logPath) + " could not be written: "),
              qPrintable(test.errors()));
 }
 
@@ -505,7 +510,8 @@ void StationTest::theProgram()
         QVERIFY(waitFor([&] { return QFileInfo::exists(folder.filePath("TcpServer.lock")); }));
         QTest::qWait(300);
         QProcess device;
-        device.start(DEVICE_EMULATOR, {"--expect", image, "--delay", stage == "hang-up" ? "1" : "0", "--timeout", "3000"});
+        device.start(DEVICE_EMULATOR,
+                     {"--expect", image, "--delay", stage == "hang-up" ? "1" : "0", "--timeout", "3000"});
         if (stage == "hang-up") {
             QTest::qWait(500);
             ::kill(pid_t(station.processId()), SIGHUP);

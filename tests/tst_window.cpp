@@ -124,18 +124,27 @@ void WindowTest::startUp_data()
     QTest::addColumn<QString>("noIpColours");
     QTest::addColumn<bool>("hint");
     QTest::addColumn<bool>("listening");
-    QTest::newRow("no listed adapter: the hint, and the server listens")
-            << QList<NetworkAdapter>{} << "" << "red" << "black" << "red" << true << true;
+    QTest::newRow("no listed adapter: the hint, and the server listens") << QList<NetworkAdapter>{} << ""
+                                                                         << "red"
+                                                                         << "black"
+                                                                         << "red" << true << true;
     QTest::newRow("the right address: green, and the server listens")
-            << QList<NetworkAdapter>{adapter("Ethernet", {"192.168.0.92"})} << "192.168.0.92" << "green" << "green"
+            << QList<NetworkAdapter>{adapter("Ethernet", {"192.168.0.92"})} << "192.168.0.92"
+            << "green"
+            << "green"
             << "black" << false << true;
     QTest::newRow("another address: red, and nothing listens")
-            << QList<NetworkAdapter>{adapter(QString::fromUtf8("以太网"), {"10.1.2.3"})} << "10.1.2.3" << "red"
-            << "red,black,black" << "black" << false << false;
+            << QList<NetworkAdapter>{adapter(QString::fromUtf8("以太网"), {"10.1.2.3"})} << "10.1.2.3"
+            << "red"
+            << "red,black,black"
+            << "black" << false << false;
     QTest::newRow("the adapter's last IPv4 address counts; names match exactly")
             << QList<NetworkAdapter>{adapter("ethernet", {"192.168.0.92"}),
                                      adapter("Ethernet3", {"192.168.0.92", "10.0.0.5", "fe80::1"})}
-            << "10.0.0.5" << "red" << "red,black,black" << "black" << false << false;
+            << "10.0.0.5"
+            << "red"
+            << "red,black,black"
+            << "black" << false << false;
 }
 
 void WindowTest::startUp()
@@ -175,7 +184,7 @@ void WindowTest::downloadWhileTheAddressIsWrongIsRefused()
 
 void WindowTest::modifyIp_data()
 {
-    QTest::addColumn<QString>("address");  // the adapter's before the change
+    QTest::addColumn<QString>("address"); // the adapter's before the change
     QTest::addColumn<bool>("changeWorks");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("messageColour");
@@ -183,14 +192,18 @@ void WindowTest::modifyIp_data()
     QTest::addColumn<QStringList>("changes");
     QTest::addColumn<QStringList>("boxes");
     QTest::newRow("the address right already: only says so")
-            << "192.168.0.92" << true << "" << "black" << "192.168.0.92 (green)" << QStringList{}
-            << QStringList{"ServerIP address has been modified."};
+            << "192.168.0.92" << true << ""
+            << "black"
+            << "192.168.0.92 (green)" << QStringList{} << QStringList{"ServerIP address has been modified."};
     QTest::newRow("a change that works: green")
-            << "10.0.0.1" << true << "ServerIP modified successfully." << "green" << "192.168.0.92 (green)"
-            << QStringList{"Local Area Connection2 192.168.0.92 255.255.255.0"} << QStringList{};
+            << "10.0.0.1" << true << "ServerIP modified successfully."
+            << "green"
+            << "192.168.0.92 (green)" << QStringList{"Local Area Connection2 192.168.0.92 255.255.255.0"}
+            << QStringList{};
     QTest::newRow("a change that fails: red, the address as it was")
-            << "10.0.0.1" << false << "ServerIP fail to modify." << "red" << "10.0.0.1 (red)"
-            << QStringList{"Local Area Connection2 192.168.0.92 255.255.255.0"} << QStringList{};
+            << "10.0.0.1" << false << "ServerIP fail to modify."
+            << "red"
+            << "10.0.0.1 (red)" << QStringList{"Local Area Connection2 192.168.0.92 255.255.255.0"} << QStringList{};
 }
 
 void WindowTest::modifyIp()
@@ -432,12 +445,17 @@ void WindowTest::unusableImage_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("none") << "none" << "there is no such file";
-    QTest::newRow("a folder") << "folder" << "it is not a regular file";
-    QTest::newRow("larger than a flash can carry") << "huge" << "it is larger than a flash can carry (2 GiB)";
+    QTest::newRow("none") << "none"
+                          << "there is no such file";
+    QTest::newRow("a folder") << "folder"
+                              << "it is not a regular file";
+    QTest::newRow("larger than a flash can carry") << "huge"
+                                                   << "it is larger than a flash can carry (2 GiB)";
 #ifdef Q_OS_UNIX
-    QTest::newRow("a pipe, which would block the window") << "fifo" << "it is not a regular file";
-    QTest::newRow("a link") << "link" << "it is a symbolic link, which is not followed";
+    QTest::newRow("a pipe, which would block the window") << "fifo"
+                                                          << "it is not a regular file";
+    QTest::newRow("a link") << "link"
+                            << "it is a symbolic link, which is not followed";
 #endif
 }
 
@@ -542,10 +560,11 @@ void WindowTest::recordThatCannotBeWritten()
 #endif
     QTRY_COMPARE(test.text("recordLabel"), "The flash record was not written: " + reason + " (1 rows wait)");
     test.window()->close();
-    QCOMPARE(test.boxes, QStringList("1 row of the flash record " + QDir::toNativeSeparators(test.options.logPath) +
-                                     " could not be written: " + reason +
-                                     ". The flashes themselves are not affected; those rows are missing from the "
-                                     "record."));
+    QCOMPARE(test.boxes,
+             QStringList("1 row of the flash record " + QDir::toNativeSeparators(test.options.logPath) +
+                         " could not be written: " + reason +
+                         ". The flashes themselves are not affected; those rows are missing from the "
+                         "record."));
 }
 
 // Another program holds port 10013: the operator is told; Download loads
@@ -655,8 +674,9 @@ void WindowTest::closingOffersToGiveTheAdapterBack_data()
     const QString question = QStringLiteral("ModifyIP gave the adapter Ethernet the address 192.168.0.92.\nGive it "
                                             "back its earlier settings now (10.1.2.3/24)?");
     QTest::newRow("Yes: given back") << QMessageBox::Yes << false
-                                     << QStringList{question, "The adapter Ethernet has its earlier settings again: "
-                                                              "10.1.2.3/24."}
+                                     << QStringList{question,
+                                                    "The adapter Ethernet has its earlier settings again: "
+                                                    "10.1.2.3/24."}
                                      << false;
     QTest::newRow("No: kept, and asked again next time") << QMessageBox::No << false << QStringList{question} << true;
     QTest::newRow("changed since by someone else: left alone") << QMessageBox::Yes << true << QStringList{} << false;
@@ -679,8 +699,9 @@ void WindowTest::closingOffersToGiveTheAdapterBack()
     test.answer = answer;
     test.window()->close();
     QCOMPARE(test.boxes.mid(1), boxes);
-    QCOMPARE(test.questionDefaults, boxes.isEmpty() ? QList<QMessageBox::StandardButton>()
-                                                    : QList<QMessageBox::StandardButton>{QMessageBox::Yes});
+    QCOMPARE(test.questionDefaults,
+             boxes.isEmpty() ? QList<QMessageBox::StandardButton>()
+                             : QList<QMessageBox::StandardButton>{QMessageBox::Yes});
     QCOMPARE(QFile::exists(test.options.notePath), noteKept);
     QCOMPARE(test.adapters.restored.size(), answer == QMessageBox::Yes && !changedSince ? 1 : 0);
 }
@@ -693,9 +714,10 @@ void WindowTest::realAdapters()
     if (!inOwnNetworkNamespace())
         QSKIP("makes network interfaces, only in a network namespace of its own");
     const QString name = QString::fromUtf8("以太网");
-    for (const QStringList &arguments :
-         {QStringList{"link", "add", name, "type", "veth", "peer", "name", "peer0"}, {"link", "set", name, "up"},
-          {"address", "add", "10.20.30.40/24", "dev", name}, {"address", "add", "10.20.31.1/24", "dev", name}})
+    for (const QStringList &arguments : {QStringList{"link", "add", name, "type", "veth", "peer", "name", "peer0"},
+                                         {"link", "set", name, "up"},
+                                         {"address", "add", "10.20.30.40/24", "dev", name},
+                                         {"address", "add", "10.20.31.1/24", "dev", name}})
         QCOMPARE(runProgram("ip", arguments), 0);
     WindowUnderTest test;
     test.adapterSource = NetworkAdapters::system();
@@ -723,7 +745,8 @@ void WindowTest::realAdapterGivenBack()
         QSKIP("makes network interfaces, only in a network namespace of its own");
     for (const QStringList &arguments :
          {QStringList{"link", "add", "Ethernet", "type", "veth", "peer", "name", "peer0"},
-          {"link", "set", "Ethernet", "up"}, {"link", "set", "peer0", "up"},
+          {"link", "set", "Ethernet", "up"},
+          {"link", "set", "peer0", "up"},
           {"address", "add", "10.1.2.3/24", "dev", "Ethernet"},
           {"route", "add", "default", "via", "10.1.2.1", "dev", "Ethernet"}})
         QCOMPARE(runProgram("ip", arguments), 0);
@@ -826,7 +849,7 @@ void WindowTest::renderedWindowFitsAndCutsNoText()
     for (QScrollBar *bar : window.findChildren<QScrollBar *>()) {
         // As far as the screen allows, within the pixel the display's scale rounds away.
         const bool fills = bar->orientation() == Qt::Horizontal ? window.width() >= room.width() - 1
-                                                                 : window.height() >= room.height() - 1;
+                                                                : window.height() >= room.height() - 1;
         QVERIFY2(!bar->isVisible() || fills, "a scroll bar although the screen has room");
     }
     for (QPushButton *button : window.findChildren<QPushButton *>()) {
@@ -839,7 +862,8 @@ void WindowTest::renderedWindowFitsAndCutsNoText()
     auto *bar = window.findChild<QProgressBar *>("progressBar");
     QCOMPARE(bar->width(), 350);
     for (QLabel *label : window.findChildren<QLabel *>())
-        QVERIFY2(!label->isVisible() || label->width() >= label->sizeHint().width(), qPrintable(label->text() + " is cut"));
+        QVERIFY2(!label->isVisible() || label->width() >= label->sizeHint().width(),
+                 qPrintable(label->text() + " is cut"));
     auto *download = window.findChild<QPushButton *>("downloadButton");
     QVERIFY(QFontInfo(download->font()).bold()); // demi-bold captions on Qt 5's weight scale and Qt 6's
     QStringList focus; // what Tab stops at, from Download round to it
@@ -870,7 +894,11 @@ void WindowTest::placeOnRealDisplay()
     if (qEnvironmentVariable("QT_SCALE_FACTOR") == QLatin1String("1"))
         QCOMPARE(placed, QRect(350, 200, 1066, 568));
     QVERIFY2(QRect(0, 0, 1920, 1080).contains(placed),
-             qPrintable(QStringLiteral("%1,%2 %3 × %4").arg(placed.x()).arg(placed.y()).arg(placed.width()).arg(placed.height())));
+             qPrintable(QStringLiteral("%1,%2 %3 × %4")
+                                .arg(placed.x())
+                                .arg(placed.y())
+                                .arg(placed.width())
+                                .arg(placed.height())));
 }
 
 QTEST_MAIN(WindowTest)

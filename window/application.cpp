@@ -22,8 +22,9 @@ void startupMessage(QtMsgType type, const QMessageLogContext &context, const QSt
     }
     // Qt ends the process here when it finds no display for the window.
     if (message.contains(QLatin1String("platform plugin")))
-        std::fprintf(stderr, "TcpServer: there is no display to show its window on. Start it in a desktop session "
-                             "(or with QT_QPA_PLATFORM=offscreen to run it without a visible window).\n");
+        std::fprintf(stderr,
+                     "TcpServer: there is no display to show its window on. Start it in a desktop session "
+                     "(or with QT_QPA_PLATFORM=offscreen to run it without a visible window).\n");
     else
         std::fprintf(stderr, "TcpServer cannot start: %s\n", qPrintable(message.section(QLatin1Char('\n'), 0, 0)));
     std::fflush(stderr);

@@ -68,17 +68,19 @@ void FlashStatus::showDigest()
 {
     const QString digest = m_shown->sha256();
     const QString identity = QStringLiteral("%1 · %2 bytes · SHA-256 ").arg(m_shown->fileName()).arg(m_shown->size());
-    m_image->setText(identity + (digest.isEmpty() ? QStringLiteral("being computed…") : digest.left(16) + QStringLiteral("…")));
-    m_image->setToolTip(digest.isEmpty() ? QString()
-                                         : QStringLiteral("SHA-256 %1\n%2").arg(digest, QDir::toNativeSeparators(m_shown->path())));
+    m_image->setText(identity +
+                     (digest.isEmpty() ? QStringLiteral("being computed…") : digest.left(16) + QStringLiteral("…")));
+    m_image->setToolTip(
+            digest.isEmpty() ? QString()
+                             : QStringLiteral("SHA-256 %1\n%2").arg(digest, QDir::toNativeSeparators(m_shown->path())));
     m_image->actions().first()->setEnabled(!digest.isEmpty());
 }
 
 void FlashStatus::showLastFlash(const TransferReport &report)
 {
     QString text = QStringLiteral("Last flash: %1 at %2, device %3")
-                       .arg(endingText(report.ending, QStringLiteral("window closed mid-flash")), report.ended.time().toString(QStringLiteral("HH:mm:ss")),
-                            report.connection.address);
+                           .arg(endingText(report.ending, QStringLiteral("window closed mid-flash")),
+                                report.ended.time().toString(QStringLiteral("HH:mm:ss")), report.connection.address);
     // The hardware address only where the PC knows it.
     if (!report.deviceMac.isEmpty())
         text += QStringLiteral(" (%1)").arg(report.deviceMac);

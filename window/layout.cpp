@@ -141,10 +141,10 @@ void ServerInterface::buildLayout()
     m_step4TextLabel3 = new QLabel(QStringLiteral("interface."));
     setColour({m_step1Label, m_step2Label, m_step3Label, m_step4Label}, Colour::Blue);
     QLabel *const rows[] = {
-        m_step1Label,       m_noIpLabel,        m_noIpHintLabel,   m_haveIpLabel,     m_haveIpHintLabel1,
-        m_haveIpHintLabel2, m_step2Label,       m_step2TextLabel1, m_step2TextLabel2, m_step3Label,
-        m_step3TextLabel1,  m_step3TextLabel2,  m_step3TextLabel3, m_step4Label,      m_step4TextLabel1,
-        m_step4TextLabel2,  m_step4TextLabel3,
+            m_step1Label,       m_noIpLabel,       m_noIpHintLabel,   m_haveIpLabel,     m_haveIpHintLabel1,
+            m_haveIpHintLabel2, m_step2Label,      m_step2TextLabel1, m_step2TextLabel2, m_step3Label,
+            m_step3TextLabel1,  m_step3TextLabel2, m_step3TextLabel3, m_step4Label,      m_step4TextLabel1,
+            m_step4TextLabel2,  m_step4TextLabel3,
     };
     int row = 0;
     for (QLabel *label : rows)
@@ -170,9 +170,9 @@ void ServerInterface::buildLayout()
 #else
     const QFont captionFont(QStringLiteral("Time"), 8, QFont::DemiBold, false);
 #endif
-    for (QWidget *widget : std::initializer_list<QWidget *>{
-             fileStatusCaption, filePathCaption, clientIpCaption, serverIpCaption, serverOutputCaption,
-             clientInputCaption, stepsCaption, m_downloadButton, m_modifyIpButton}) {
+    for (QWidget *widget : std::initializer_list<QWidget *>{fileStatusCaption, filePathCaption, clientIpCaption,
+                                                            serverIpCaption, serverOutputCaption, clientInputCaption,
+                                                            stepsCaption, m_downloadButton, m_modifyIpButton}) {
         widget->setFont(captionFont);
         setColour(widget, Colour::Blue);
     }
@@ -194,9 +194,9 @@ void ServerInterface::buildLayout()
     // labels have the same fate when the hint rows are not placed.
     m_offscreenWidgets = new QWidget(this);
     m_offscreenWidgets->hide();
-    for (QWidget *widget : std::initializer_list<QWidget *>{filePathCaption, m_filePathEdit, serverOutputCaption,
-                                                            clientInputCaption, m_serverOutputBrowser,
-                                                            m_clientInputBrowser})
+    for (QWidget *widget :
+         std::initializer_list<QWidget *>{filePathCaption, m_filePathEdit, serverOutputCaption, clientInputCaption,
+                                          m_serverOutputBrowser, m_clientInputBrowser})
         widget->setParent(m_offscreenWidgets);
     if (m_adapterSearch.adapterFound()) {
         m_hintLabel1->setParent(m_offscreenWidgets);
@@ -205,17 +205,35 @@ void ServerInterface::buildLayout()
 
     // How tests and tools find the widgets.
     const std::initializer_list<std::pair<QWidget *, const char *>> names = {
-        {m_fileStatusEdit, "fileStatusEdit"}, {m_filePathEdit, "filePathEdit"}, {m_clientIpLabel, "clientIpLabel"},
-        {m_serverIpLabel, "serverIpLabel"}, {m_messageLabel, "messageLabel"}, {m_hintLabel1, "hintLabel1"},
-        {m_hintLabel2, "hintLabel2"}, {m_serverOutputBrowser, "serverOutputBrowser"},
-        {m_clientInputBrowser, "clientInputBrowser"}, {m_downloadButton, "downloadButton"},
-        {m_modifyIpButton, "modifyIpButton"}, {m_progressBar, "progressBar"}, {m_step1Label, "step1Label"},
-        {m_noIpLabel, "noIpLabel"}, {m_haveIpLabel, "haveIpLabel"}, {m_noIpHintLabel, "noIpHintLabel"},
-        {m_haveIpHintLabel1, "haveIpHintLabel1"}, {m_haveIpHintLabel2, "haveIpHintLabel2"},
-        {m_step2Label, "step2Label"}, {m_step2TextLabel1, "step2TextLabel1"}, {m_step2TextLabel2, "step2TextLabel2"},
-        {m_step3Label, "step3Label"}, {m_step3TextLabel1, "step3TextLabel1"}, {m_step3TextLabel2, "step3TextLabel2"},
-        {m_step3TextLabel3, "step3TextLabel3"}, {m_step4Label, "step4Label"}, {m_step4TextLabel1, "step4TextLabel1"},
-        {m_step4TextLabel2, "step4TextLabel2"}, {m_step4TextLabel3, "step4TextLabel3"}};
+            {m_fileStatusEdit, "fileStatusEdit"},
+            {m_filePathEdit, "filePathEdit"},
+            {m_clientIpLabel, "clientIpLabel"},
+            {m_serverIpLabel, "serverIpLabel"},
+            {m_messageLabel, "messageLabel"},
+            {m_hintLabel1, "hintLabel1"},
+            {m_hintLabel2, "hintLabel2"},
+            {m_serverOutputBrowser, "serverOutputBrowser"},
+            {m_clientInputBrowser, "clientInputBrowser"},
+            {m_downloadButton, "downloadButton"},
+            {m_modifyIpButton, "modifyIpButton"},
+            {m_progressBar, "progressBar"},
+            {m_step1Label, "step1Label"},
+            {m_noIpLabel, "noIpLabel"},
+            {m_haveIpLabel, "haveIpLabel"},
+            {m_noIpHintLabel, "noIpHintLabel"},
+            {m_haveIpHintLabel1, "haveIpHintLabel1"},
+            {m_haveIpHintLabel2, "haveIpHintLabel2"},
+            {m_step2Label, "step2Label"},
+            {m_step2TextLabel1, "step2TextLabel1"},
+            {m_step2TextLabel2, "step2TextLabel2"},
+            {m_step3Label, "step3Label"},
+            {m_step3TextLabel1, "step3TextLabel1"},
+            {m_step3TextLabel2, "step3TextLabel2"},
+            {m_step3TextLabel3, "step3TextLabel3"},
+            {m_step4Label, "step4Label"},
+            {m_step4TextLabel1, "step4TextLabel1"},
+            {m_step4TextLabel2, "step4TextLabel2"},
+            {m_step4TextLabel3, "step4TextLabel3"}};
     for (const auto &name : names)
         name.first->setObjectName(QLatin1String(name.second));
 }

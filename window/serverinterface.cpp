@@ -93,8 +93,8 @@ ServerInterface::ServerInterface(const Options &options, NetworkAdapters *adapte
     // Once the window shows: a firewall that keeps the device out is said
     // before the technician waits at Step 3 for a device that cannot come.
     QTimer::singleShot(0, this, [this] {
-        const FirewallVerdict verdict = checkFirewall(QCoreApplication::applicationFilePath(), protocol::kPort,
-                                                      m_adapterSearch.adapterName());
+        const FirewallVerdict verdict =
+                checkFirewall(QCoreApplication::applicationFilePath(), protocol::kPort, m_adapterSearch.adapterName());
         if (verdict == FirewallVerdict::Blocks)
             m_status->showNote(QStringLiteral("Windows Firewall keeps the device out on this network: no rule lets "
                                               "TcpServer accept port 10013 here. Install TcpServer with its "
@@ -180,13 +180,14 @@ void ServerInterface::tellPortInUse()
     setColour(m_messageLabel, Colour::Red);
     // After the current event: at start-up the window is not shown yet.
     QMetaObject::invokeMethod(
-        this,
-        [this] {
-            showInformation(this, QStringLiteral("Port 10013 is in use by another program, so the device cannot "
-                                                 "reach TcpServer. Close that program (it may be another "
-                                                 "TcpServer), then press Download."));
-        },
-        Qt::QueuedConnection);
+            this,
+            [this] {
+                showInformation(this,
+                                QStringLiteral("Port 10013 is in use by another program, so the device cannot "
+                                               "reach TcpServer. Close that program (it may be another "
+                                               "TcpServer), then press Download."));
+            },
+            Qt::QueuedConnection);
 }
 
 void ServerInterface::closeEvent(QCloseEvent *event)
@@ -227,10 +228,11 @@ bool ServerInterface::noteAdapterSettings()
     QString failure;
     if (note.write(notePath(), &failure))
         return true;
-    showInformation(this, QStringLiteral("TcpServer could not note how the adapter %1 is set (%2: %3), so it could "
-                                         "not give those settings back later, and leaves the adapter as it is. Give "
-                                         "it the address 192.168.0.92 by hand.")
-                                  .arg(note.adapter, QDir::toNativeSeparators(notePath()), failure));
+    showInformation(this,
+                    QStringLiteral("TcpServer could not note how the adapter %1 is set (%2: %3), so it could "
+                                   "not give those settings back later, and leaves the adapter as it is. Give "
+                                   "it the address 192.168.0.92 by hand.")
+                            .arg(note.adapter, QDir::toNativeSeparators(notePath()), failure));
     return false;
 }
 
@@ -259,20 +261,23 @@ void ServerInterface::finishRecord()
     // The flashes just ended are reported on their way still: their rows first.
     QCoreApplication::sendPostedEvents(m_line);
     QString reason;
-    const int unwritten = record->finish(QDeadlineTimer(kLastRecordAttemptMsec), [] { return false; }, &reason);
+    const int unwritten = record->finish(
+            QDeadlineTimer(kLastRecordAttemptMsec), [] { return false; }, &reason);
     if (unwritten > 0)
-        showInformation(this, QStringLiteral("%1 of the flash record %2 could not be written: %3. The flashes "
-                                             "themselves are not affected; those rows are missing from the record.")
-                                      .arg(unwritten == 1 ? QStringLiteral("1 row")
-                                                          : QStringLiteral("%1 rows").arg(unwritten),
-                                           QDir::toNativeSeparators(record->path()), reason));
+        showInformation(
+                this,
+                QStringLiteral("%1 of the flash record %2 could not be written: %3. The flashes "
+                               "themselves are not affected; those rows are missing from the record.")
+                        .arg(unwritten == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(unwritten),
+                             QDir::toNativeSeparators(record->path()), reason));
 }
 
 void ServerInterface::slotOpenFile()
 {
     if (m_adapterSearch.adapterFound() && !judgeServerIp()) {
         setColour({m_haveIpLabel, m_haveIpHintLabel1, m_haveIpHintLabel2}, Colour::Red);
-        showInformation(this, QStringLiteral("Please click the 'ModifyIP' button to modify the ServerIP address first."));
+        showInformation(this,
+                        QStringLiteral("Please click the 'ModifyIP' button to modify the ServerIP address first."));
         return;
     }
     // An image loaded where no device can reach it would look ready and never
@@ -393,13 +398,10 @@ void ServerInterface::showTransferEnded(const TransferReport &report)
     case TransferReport::Stalled:
         QMetaObject::invokeMethod(this, &ServerInterface::showInterruptionHint, Qt::QueuedConnection);
         break;
-    case TransferReport::Restarted:
-        markFlashInterrupted();
-        break;
+    case TransferReport::Restarted: markFlashInterrupted(); break;
     case TransferReport::DeviceClosed:
     case TransferReport::Stopped:
-    case TransferReport::Refused:
-        break;
+    case TransferReport::Refused: break;
     }
     if (report.ending != TransferReport::Refused)
         m_status->showLastFlash(report);
@@ -418,7 +420,7 @@ void ServerInterface::showStartupHint()
     if (m_adapterSearch.adapterFound())
         return;
     m_hintLabel1->setText(QStringLiteral(
-        "If failed to get the local connection IP address, please enter the computer update adapter interface,"));
+            "If failed to get the local connection IP address, please enter the computer update adapter interface,"));
     m_hintLabel2->setText(QStringLiteral("and modify the local connection IP address to ") + kServerAddress +
                           QStringLiteral(" .Restart TcpServer."));
     setColour({m_hintLabel1, m_hintLabel2, m_noIpLabel, m_noIpHintLabel}, Colour::Red);

@@ -40,7 +40,7 @@ public:
     {
         TcpServer::Options server;
         QString imagePath; // what Download reads; empty: below the program's folder
-        QString logPath;   // the flash record; empty: none
+        QString logPath; // the flash record; empty: none
         // Where ModifyIP notes how the adapter was set; empty: the user's own.
         QString notePath;
         // The ClientInput pane keeps at most this many characters: more than

@@ -15,7 +15,7 @@ public:
     {
     }
 
-    void draw(QPainter *, const PaintContext &) override {}
+    void draw(QPainter *, const PaintContext &) override { }
     int hitTest(const QPointF &, Qt::HitTestAccuracy) const override { return -1; }
     int pageCount() const override { return 1; }
     QSizeF documentSize() const override { return QSizeF(); }
@@ -23,7 +23,7 @@ public:
     QRectF blockBoundingRect(const QTextBlock &) const override { return QRectF(); }
 
 protected:
-    void documentChanged(int, int, int) override {}
+    void documentChanged(int, int, int) override { }
 };
 
 } // namespace

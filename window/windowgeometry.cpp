@@ -49,5 +49,6 @@ QRect logicalGeometry(const QRect &native, qreal scale)
     // The far edges too stay within the native ones.
     const int right = native.x() + native.width();
     const int bottom = native.y() + native.height();
-    return QRect(x, y, logicalLength(right - qRound(x * scale), scale), logicalLength(bottom - qRound(y * scale), scale));
+    return QRect(x, y, logicalLength(right - qRound(x * scale), scale),
+                 logicalLength(bottom - qRound(y * scale), scale));
 }

@@ -96,7 +96,8 @@ static int find_ours(const struct nlmsghdr *header, void *data)
     if (message->ifa_family != AF_INET || message->ifa_index != wanted_index || message->ifa_prefixlen != PREFIX)
         return MNL_CB_OK;
     const struct nlattr *attribute;
-    mnl_attr_for_each(attribute, header, sizeof *message) {
+    mnl_attr_for_each(attribute, header, sizeof *message)
+    {
         if (mnl_attr_get_type(attribute) == IFA_LOCAL && mnl_attr_get_payload_len(attribute) == 4 &&
             memcmp(mnl_attr_get_payload(attribute), &ours, 4) == 0)
             holds_ours = 1;
@@ -131,8 +132,10 @@ int main(int argc, char *argv[])
     }
     const char *name = argv[argc - 1];
     if (!wired_adapter_name(name)) {
-        fprintf(stderr, "tcpserver-set-address: refused: \"%s\" is not one of the wired adapter's names "
-                        "(Ethernet, Ethernet2 to Ethernet5, and the Chinese names)\n", name);
+        fprintf(stderr,
+                "tcpserver-set-address: refused: \"%s\" is not one of the wired adapter's names "
+                "(Ethernet, Ethernet2 to Ethernet5, and the Chinese names)\n",
+                name);
         return 3;
     }
     /* The kernel's own name for the index must be the name given, whole. */

@@ -54,9 +54,7 @@ int stopRequests()
     return g_requests.load();
 }
 
-void consoleFinished()
-{
-}
+void consoleFinished() { }
 
 bool isLiveTerminal(FILE *stream)
 {

@@ -21,7 +21,8 @@ BOOL WINAPI stopHandler(DWORD event)
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
         return FALSE;
     g_requests.fetch_add(1);
-    QMetaObject::invokeMethod(g_context.data(), [] { g_stop(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+            g_context.data(), [] { g_stop(); }, Qt::QueuedConnection);
     // A closed console window ends the program as soon as this returns: the
     // flashes in progress are ended and recorded first (Windows allows some
     // five seconds).
@@ -61,7 +62,7 @@ bool isLiveTerminal(FILE *stream)
     DWORD mode = 0;
     // A console that reads the escape codes (Windows 10 and later).
     return GetConsoleMode(console, &mode) &&
-           SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING | ENABLE_PROCESSED_OUTPUT);
+            SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING | ENABLE_PROCESSED_OUTPUT);
 }
 
 bool writeAll(FILE *stream, const char *data, qint64 size)

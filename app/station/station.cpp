@@ -60,10 +60,11 @@ bool Station::checkAdapters()
         const QString address = m_adapterSearch.getServerIp();
         if (!m_adapterSearch.adapterFound()) {
             // Standard output carries only JSON objects where asked.
-            (m_options.json ? m_err : m_out)->line(QStringLiteral("No wired adapter found by its name (Ethernet, Ethernet2 ... 5, Local Area "
-                                       "Connection ..., 以太网 ..., 本地连接 ...); serving on every address. The "
-                                       "device looks for %1: give the PC's wired adapter that address.")
-                                .arg(kServerAddress));
+            (m_options.json ? m_err : m_out)
+                    ->line(QStringLiteral("No wired adapter found by its name (Ethernet, Ethernet2 ... 5, Local Area "
+                                          "Connection ..., 以太网 ..., 本地连接 ...); serving on every address. The "
+                                          "device looks for %1: give the PC's wired adapter that address.")
+                                   .arg(kServerAddress));
         } else if (address != kServerAddress) {
             error(QStringLiteral("the wired adapter %1 holds %2, not %3, so the device would not find this PC. Set it "
                                  "(ModifyIP in TcpServer, or by hand) and start again.")
@@ -71,7 +72,8 @@ bool Station::checkAdapters()
                                address.isEmpty() ? QStringLiteral("no IPv4 address") : address, kServerAddress));
             return false;
         } else if (!m_options.json) {
-            m_out->line(QStringLiteral("Wired adapter %1 holds %2.").arg(m_adapterSearch.adapterName(), kServerAddress));
+            m_out->line(
+                    QStringLiteral("Wired adapter %1 holds %2.").arg(m_adapterSearch.adapterName(), kServerAddress));
         }
         return true;
     }
@@ -107,8 +109,8 @@ bool Station::checkAdapters()
         }
     }
     if (!m_options.json)
-        m_out->line(QStringLiteral("Adapters %1 hold %2.").arg(m_options.adapters.join(QStringLiteral(", ")),
-                                                                kServerAddress));
+        m_out->line(QStringLiteral("Adapters %1 hold %2.")
+                            .arg(m_options.adapters.join(QStringLiteral(", ")), kServerAddress));
     return true;
 }
 
@@ -236,8 +238,9 @@ void Station::sayTurnedAway()
         m_out->line(QStringLiteral("%1 turned away: every place is being flashed")
                             .arg(deviceName(device.adapter, device.address)));
     } else {
-        m_out->line(QStringLiteral("%1 turned away in a second, the last %2: every place is being flashed")
-                            .arg(plural(m_turnedAway, "device", "devices"), deviceName(device.adapter, device.address)));
+        m_out->line(
+                QStringLiteral("%1 turned away in a second, the last %2: every place is being flashed")
+                        .arg(plural(m_turnedAway, "device", "devices"), deviceName(device.adapter, device.address)));
     }
     m_turnedAway = 0;
 }
@@ -290,12 +293,14 @@ void Station::showEnded(const TransferReport &report)
         showLive();
 
     if (m_options.json) {
-        static const QStringList keys = {
-                QStringLiteral("start"),        QStringLiteral("end"),          QStringLiteral("result_text"),
-                QStringLiteral("device"),       QStringLiteral("device_mac"),   QStringLiteral("image"),
-                QStringLiteral("image_bytes"),  QStringLiteral("image_sha256"), QStringLiteral("blocks_sent"),
-                QStringLiteral("bytes_sent"),   QStringLiteral("seconds"),      QStringLiteral("mib_per_s"),
-                QStringLiteral("adapter"),      QStringLiteral("server_address"), QStringLiteral("version")};
+        static const QStringList keys = {QStringLiteral("start"),       QStringLiteral("end"),
+                                         QStringLiteral("result_text"), QStringLiteral("device"),
+                                         QStringLiteral("device_mac"),  QStringLiteral("image"),
+                                         QStringLiteral("image_bytes"), QStringLiteral("image_sha256"),
+                                         QStringLiteral("blocks_sent"), QStringLiteral("bytes_sent"),
+                                         QStringLiteral("seconds"),     QStringLiteral("mib_per_s"),
+                                         QStringLiteral("adapter"),     QStringLiteral("server_address"),
+                                         QStringLiteral("version")};
         static const QStringList numbers = {QStringLiteral("image_bytes"), QStringLiteral("blocks_sent"),
                                             QStringLiteral("bytes_sent"), QStringLiteral("seconds"),
                                             QStringLiteral("mib_per_s")};
@@ -361,7 +366,8 @@ void Station::conclude()
     QString reason;
     if (FlashLog *record = m_line ? m_line->record() : nullptr) {
         const int requests = stopRequests();
-        unwritten = record->finish(QDeadlineTimer(2000), [requests] { return stopRequests() > requests; }, &reason);
+        unwritten = record->finish(
+                QDeadlineTimer(2000), [requests] { return stopRequests() > requests; }, &reason);
         if (unwritten > 0)
             error(QStringLiteral("%1 of the flash record %2 could not be written: %3")
                           .arg(plural(unwritten, "row", "rows"), QDir::toNativeSeparators(record->path()), reason));

@@ -32,9 +32,9 @@ public:
         QString imagePath;
         int count = 0; // complete flashes to stop after; 0: never
         QString logPath;
-        int devices = 1;     // at once, on each adapter
+        int devices = 1; // at once, on each adapter
         QStringList adapters; // one listener on each (Linux); none: on every address
-        bool json = false;    // standard output carries JSON objects only
+        bool json = false; // standard output carries JSON objects only
         quint16 port = protocol::kPort;
         int watchPeriodMsec = 500;
     };

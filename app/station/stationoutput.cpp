@@ -29,7 +29,7 @@ struct StationOutput::Shared
     QList<QByteArray> lines;
     QStringList liveLines;
     bool liveChanged = false;
-    bool leftOut = false;     // lines were left out and that is not said yet
+    bool leftOut = false; // lines were left out and that is not said yet
     bool noteWritten = false; // said once
     bool writing = false;
     bool ending = false;

@@ -53,8 +53,7 @@ int runProgram(const QString &program, const QStringList &arguments)
 
 bool inOwnNetworkNamespace()
 {
-    return QSysInfo::kernelType() == QLatin1String("linux") &&
-           !qEnvironmentVariable("TCPSERVER_OUTER_NETNS").isEmpty();
+    return QSysInfo::kernelType() == QLatin1String("linux") && !qEnvironmentVariable("TCPSERVER_OUTER_NETNS").isEmpty();
 }
 
 QByteArray lengthHeaderFor(int length)
@@ -112,8 +111,7 @@ TestDevice::TestDevice(const QString &host, quint16 port)
 {
     socket.connectToHost(host, port);
     waitFor([this] {
-        return socket.state() != QAbstractSocket::HostLookupState &&
-               socket.state() != QAbstractSocket::ConnectingState;
+        return socket.state() != QAbstractSocket::HostLookupState && socket.state() != QAbstractSocket::ConnectingState;
     });
     // Each request leaves at once as a segment of its own, as the device's do.
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -174,7 +172,8 @@ void converse(TestDevice &device, const QByteArray &image, const Exchanges &exch
 {
     for (int i = 0; i < exchanges.size(); ++i) {
         const Exchange &exchange = exchanges.at(i);
-        const QByteArray what = "exchange " + QByteArray::number(i + 1) + " (" + exchange.request.toPercentEncoding() + ")";
+        const QByteArray what =
+                "exchange " + QByteArray::number(i + 1) + " (" + exchange.request.toPercentEncoding() + ")";
         device.send(exchange.request);
         if (exchange.answer.kind == Answer::Length)
             QVERIFY2(device.take(4) == lengthHeaderFor(image.size()), what.constData());

@@ -13,7 +13,6 @@
 #include <initializer_list>
 #include <memory>
 
-
 // The window as the operator meets it, with the adapters the test gives it
 // and its image in a folder of the test's own. The boxes it opens are noted
 // and closed as the operator would: Ok, or the answer the test chose.

@@ -63,9 +63,7 @@ QByteArray unescapeRequest(const QString &text)
             }
             break;
         }
-        default:
-            out.append('\\');
-            out.append(c);
+        default: out.append('\\'); out.append(c);
         }
     }
     return out;
@@ -124,7 +122,7 @@ DeviceStatus Device::run()
         // Without an image the server must say nothing at all.
         if (m_socket->waitForReadyRead(m_options.timeoutMs) || m_socket->bytesAvailable() > 0)
             return fail(QStringLiteral("expected no answer without an image, got %1 bytes")
-                            .arg(m_socket->bytesAvailable()));
+                                .arg(m_socket->bytesAvailable()));
         m_out << "refused as expected: no answer to \"updata\" within " << m_options.timeoutMs << " ms" << endLine;
         closeConnection();
         return DeviceComplete;
@@ -189,8 +187,7 @@ bool Device::connectToServer()
     case QAbstractSocket::SocketTimeoutError:
         fail(QStringLiteral("time-out after %1 ms connecting to %2").arg(m_options.timeoutMs).arg(where));
         break;
-    default:
-        fail(QStringLiteral("cannot connect to %1: %2").arg(where, m_socket->errorString()));
+    default: fail(QStringLiteral("cannot connect to %1: %2").arg(where, m_socket->errorString()));
     }
     return false;
 }
@@ -220,7 +217,9 @@ bool Device::readExactly(char *into, qint64 count, const QString &what, const QS
         }
         if (m_socket->state() != QAbstractSocket::ConnectedState) {
             fail(QStringLiteral("short read: the connection closed after %1 of %2 bytes of %3")
-                     .arg(got).arg(count).arg(what));
+                         .arg(got)
+                         .arg(count)
+                         .arg(what));
             return false;
         }
         if (!m_socket->waitForReadyRead(int(deadline.remainingTime()))) {
@@ -228,10 +227,16 @@ bool Device::readExactly(char *into, qint64 count, const QString &what, const QS
                 continue;
             if (deadline.hasExpired() || m_socket->error() == QAbstractSocket::SocketTimeoutError) {
                 fail(QStringLiteral("time-out after %1 ms waiting for %2 (%3 of %4 bytes came)%5")
-                         .arg(m_options.timeoutMs).arg(what).arg(got).arg(count).arg(got == 0 ? hint : QString()));
+                             .arg(m_options.timeoutMs)
+                             .arg(what)
+                             .arg(got)
+                             .arg(count)
+                             .arg(got == 0 ? hint : QString()));
             } else {
                 fail(QStringLiteral("short read: the connection closed after %1 of %2 bytes of %3")
-                         .arg(got).arg(count).arg(what));
+                             .arg(got)
+                             .arg(count)
+                             .arg(what));
             }
             return false;
         }
@@ -263,8 +268,8 @@ bool Device::receiveImage(qint32 length)
             return true;
         }
         if (m_blocks == m_options.stopAfterBlocks) {
-            m_out << "stopped asking after " << m_blocks << " blocks; holding the connection for "
-                  << m_options.holdMs << " ms" << endLine;
+            m_out << "stopped asking after " << m_blocks << " blocks; holding the connection for " << m_options.holdMs
+                  << " ms" << endLine;
             // The server must stay silent however long the device waits.
             m_socket->waitForReadyRead(m_options.holdMs);
             if (!nothingUnasked(QStringLiteral("the device stopped asking")))
@@ -301,8 +306,9 @@ void Device::closeConnection()
 bool Device::summarize(double seconds)
 {
     const double mib = m_image.size() / (1024.0 * 1024.0);
-    m_out << "received " << m_image.size() << " bytes in " << m_blocks << " blocks, " << QString::number(seconds, 'f', 3)
-          << " s, " << QString::number(seconds > 0 ? mib / seconds : 0, 'f', 2) << " MiB/s" << endLine;
+    m_out << "received " << m_image.size() << " bytes in " << m_blocks << " blocks, "
+          << QString::number(seconds, 'f', 3) << " s, " << QString::number(seconds > 0 ? mib / seconds : 0, 'f', 2)
+          << " MiB/s" << endLine;
     m_out << "turnaround per block: median " << QString::number(percentile(m_turnaroundNs, 0.5) / 1000.0, 'f', 1)
           << " us, 99th percentile " << QString::number(percentile(m_turnaroundNs, 0.99) / 1000.0, 'f', 1) << " us"
           << endLine;

@@ -11,28 +11,28 @@
 struct DeviceOptions
 {
     QString host = QStringLiteral("127.0.0.1");
-    QString from;                  // the local address to connect from; empty: any
+    QString from; // the local address to connect from; empty: any
     quint16 port = 10013;
-    int timeoutMs = 5000;          // bound on every single wait
-    QString expectPath;            // verify the image against this file
-    QString outputPath;            // keep the received image here
-    QString timingsPath;           // per-block turnaround in microseconds, one a line
+    int timeoutMs = 5000; // bound on every single wait
+    QString expectPath; // verify the image against this file
+    QString outputPath; // keep the received image here
+    QString timingsPath; // per-block turnaround in microseconds, one a line
     QList<QByteArray> extraRequests; // sent after connecting, before "updata"
-    int replyWaitMs = 300;         // how long to watch for an answer to those
-    int delayMs = 0;               // pause before each request after the first
+    int replyWaitMs = 300; // how long to watch for an answer to those
+    int delayMs = 0; // pause before each request after the first
     bool disconnectOnConnect = false;
     bool disconnectAfterHeader = false;
     qint64 disconnectAfterBlocks = -1;
-    qint64 stopAfterBlocks = -1;   // stop asking but keep the connection open
-    int holdMs = 3000;             // how long to keep it open then
-    bool expectRefusal = false;    // "updata" must get no answer (no image loaded)
+    qint64 stopAfterBlocks = -1; // stop asking but keep the connection open
+    int holdMs = 3000; // how long to keep it open then
+    bool expectRefusal = false; // "updata" must get no answer (no image loaded)
     bool quiet = false;
 };
 
 // Exit statuses of the emulator.
 enum DeviceStatus {
-    DeviceComplete = 0,   // the whole image arrived (and matched, with --expect)
-    DeviceFailed = 1,     // refused, timed out, short, unasked data, mismatch
+    DeviceComplete = 0, // the whole image arrived (and matched, with --expect)
+    DeviceFailed = 1, // refused, timed out, short, unasked data, mismatch
     DeviceUsage = 2,
     DeviceStoppedAsAsked = 3, // a fault mode ended the transfer early, as asked
 };

@@ -75,48 +75,52 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Behaves as the monitoring device: connects to TcpServer, asks for the image length and "
-                       "fetches the image block by block.\nExit status: 0 the whole image arrived (and matched), "
-                       "1 failed (also when the tool has no image loaded), 2 bad usage or unusable files, 3 stopped "
-                       "early as asked by a fault option."));
+    parser.setApplicationDescription(QStringLiteral(
+            "Behaves as the monitoring device: connects to TcpServer, asks for the image length and "
+            "fetches the image block by block.\nExit status: 0 the whole image arrived (and matched), "
+            "1 failed (also when the tool has no image loaded), 2 bad usage or unusable files, 3 stopped "
+            "early as asked by a fault option."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addOptions({
-        {QStringLiteral("host"), QStringLiteral("Server address (default 127.0.0.1)."), QStringLiteral("address"),
-         QStringLiteral("127.0.0.1")},
-        {QStringLiteral("port"), QStringLiteral("Server port (default 10013)."), QStringLiteral("port"),
-         QStringLiteral("10013")},
-        {QStringLiteral("from"), QStringLiteral("Connect from this local address (a device of its own address)."),
-         QStringLiteral("address")},
-        {QStringLiteral("expect"), QStringLiteral("Verify the image byte for byte against this file."),
-         QStringLiteral("file")},
-        {QStringLiteral("output"), QStringLiteral("Save the received image to this file."), QStringLiteral("file")},
-        {QStringLiteral("timings"), QStringLiteral("Write each block's turnaround in microseconds to this file."),
-         QStringLiteral("file")},
-        {QStringLiteral("timeout"), QStringLiteral("Longest wait for any one answer, in ms (default 5000)."),
-         QStringLiteral("ms"), QStringLiteral("5000")},
-        {QStringLiteral("send"),
-         QStringLiteral("Send this request right after connecting, before \"updata\" (repeatable; \\n \\r \\0 "
-                        "\\xHH allowed)."),
-         QStringLiteral("text")},
-        {QStringLiteral("reply-wait"), QStringLiteral("How long to watch for an answer to --send, in ms (default 300)."),
-         QStringLiteral("ms"), QStringLiteral("300")},
-        {QStringLiteral("delay"), QStringLiteral("Wait this long before each request after the first, in ms."),
-         QStringLiteral("ms"), QStringLiteral("0")},
-        {QStringLiteral("disconnect-on-connect"), QStringLiteral("Close the connection before sending \"updata\".")},
-        {QStringLiteral("disconnect-after-header"), QStringLiteral("Close the connection once the length came.")},
-        {QStringLiteral("disconnect-after"), QStringLiteral("Close the connection after this many blocks."),
-         QStringLiteral("blocks")},
-        {QStringLiteral("stop-after"),
-         QStringLiteral("Stop asking after this many blocks and keep the connection open (see --hold)."),
-         QStringLiteral("blocks")},
-        {QStringLiteral("hold"), QStringLiteral("With --stop-after, keep the connection open this long, in ms "
-                                                "(default 3000)."),
-         QStringLiteral("ms"), QStringLiteral("3000")},
-        {QStringLiteral("expect-refusal"),
-         QStringLiteral("Ask before an image is loaded: succeed only if \"updata\" gets no answer within --timeout.")},
-        {QStringLiteral("quiet"), QStringLiteral("Print only the summary.")},
+            {QStringLiteral("host"), QStringLiteral("Server address (default 127.0.0.1)."), QStringLiteral("address"),
+             QStringLiteral("127.0.0.1")},
+            {QStringLiteral("port"), QStringLiteral("Server port (default 10013)."), QStringLiteral("port"),
+             QStringLiteral("10013")},
+            {QStringLiteral("from"), QStringLiteral("Connect from this local address (a device of its own address)."),
+             QStringLiteral("address")},
+            {QStringLiteral("expect"), QStringLiteral("Verify the image byte for byte against this file."),
+             QStringLiteral("file")},
+            {QStringLiteral("output"), QStringLiteral("Save the received image to this file."), QStringLiteral("file")},
+            {QStringLiteral("timings"), QStringLiteral("Write each block's turnaround in microseconds to this file."),
+             QStringLiteral("file")},
+            {QStringLiteral("timeout"), QStringLiteral("Longest wait for any one answer, in ms (default 5000)."),
+             QStringLiteral("ms"), QStringLiteral("5000")},
+            {QStringLiteral("send"),
+             QStringLiteral("Send this request right after connecting, before \"updata\" (repeatable; \\n \\r \\0 "
+                            "\\xHH allowed)."),
+             QStringLiteral("text")},
+            {QStringLiteral("reply-wait"),
+             QStringLiteral("How long to watch for an answer to --send, in ms (default 300)."), QStringLiteral("ms"),
+             QStringLiteral("300")},
+            {QStringLiteral("delay"), QStringLiteral("Wait this long before each request after the first, in ms."),
+             QStringLiteral("ms"), QStringLiteral("0")},
+            {QStringLiteral("disconnect-on-connect"),
+             QStringLiteral("Close the connection before sending \"updata\".")},
+            {QStringLiteral("disconnect-after-header"), QStringLiteral("Close the connection once the length came.")},
+            {QStringLiteral("disconnect-after"), QStringLiteral("Close the connection after this many blocks."),
+             QStringLiteral("blocks")},
+            {QStringLiteral("stop-after"),
+             QStringLiteral("Stop asking after this many blocks and keep the connection open (see --hold)."),
+             QStringLiteral("blocks")},
+            {QStringLiteral("hold"),
+             QStringLiteral("With --stop-after, keep the connection open this long, in ms "
+                            "(default 3000)."),
+             QStringLiteral("ms"), QStringLiteral("3000")},
+            {QStringLiteral("expect-refusal"),
+             QStringLiteral(
+                     "Ask before an image is loaded: succeed only if \"updata\" gets no answer within --timeout.")},
+            {QStringLiteral("quiet"), QStringLiteral("Print only the summary.")},
     });
     if (!parser.parse(application.arguments())) {
         err << "error: " << parser.errorText() << " (see --help)\n";
