@@ -36,7 +36,8 @@ while IFS="$tab" read -r file search replace suites; do
                       next if $at < 0 || ($s =~ /^ / && $at != 0); $n++; substr($_, $at, length $s) = $r; }
                   exit 3 if $n != 1; open(my $out, ">", $f) or die; print $out @lines;' "$source" "$search" "$replace"; then
         verdict="NO LONGER APPLIES"
-    elif ! cmake --build "$work/build" --target $(echo "$suites" | tr '|' ' ' | sed 's/tst_window_with_room/tst_operator/g; s/package/all/g') \
+    elif ! cmake --build "$work/build" --target $(echo "$suites" | tr '|' ' ' | sed 's/tst_window_with_room/tst_window/g;
+            s/window_on_display/tst_window/g; s/adapters/tcpserver-station device-emulator/g; s/package/all/g') \
         >"$work/log" 2>&1; then
         verdict="DOES NOT BUILD"
     elif (cd "$work/build" && TCPSERVER_FAIL_FAST=1 QT_QPA_PLATFORM=offscreen ctest -R "^($suites)\$" --timeout 60 -j2 >"$work/log" 2>&1); then

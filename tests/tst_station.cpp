@@ -1,17 +1,15 @@
 // The station: several devices at once, each byte-exact whatever the others
-// do; the device beyond the limit turned away; --count, the summary, the exit
-// status, --json read back; output that is held up or goes away, hang-ups,
-// and a record that cannot be written. Driven in this process on a free port
-// where it can be, as the program where signals and pipes are the point.
+// do; devices turned away; --count, the summary, the exit status, --json read
+// back; output that is held up or goes away, hang-ups, and a record that
+// cannot be written. Driven in this process on a free port, and as the program
+// where signals and pipes are the point.
 #include "support/csv.h"
 #include "support/testing.h"
 
 #include "app/station/station.h"
 #include "app/station/stationoutput.h"
-#include "adapter/adapternote.h"
-#include "adapter/networkadapters.h"
+#include "server/protocol.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -32,25 +30,25 @@
 
 namespace {
 
-// A station on a free port, its image and record in a folder of the test's
-// own, what it prints in files there.
+// A station on a free port; its image, its record and what it prints
+// ("out.txt", "err.txt") in a folder of the test's own.
 struct StationUnderTest
 {
-    explicit StationUnderTest(int imageSize = 70000, FILE *output = nullptr, bool live = false);
+    explicit StationUnderTest(int imageSize = 70000);
     ~StationUnderTest();
-    bool start();
-    QString imagePath() const { return folder.filePath(QStringLiteral("image.bin")); }
-    QString printed() const;
-    QString errors() const;
-    // An emulated device with these options, against the station.
-    QProcess *device(const QStringList &arguments);
-    // Waits until every device has ended; their exit statuses.
+    // Prints to output where one is given, a terminal's live lines where asked.
+    bool start(FILE *output = nullptr, bool live = false);
+    QString printed(const char *file = "out.txt") const;
+    // An emulated device with these options; IMAGE stands for the image.
+    void device(QStringList arguments);
+    // The devices' exit statuses, once they have ended.
     QList<int> devicesEnded();
     int status(); // once the station has finished
 
     QTemporaryDir folder;
+    QString image;
     Station::Options options;
-    FakeAdapters adapters; // without a wired one: the station serves on every address
+    FakeAdapters adapters; // none of them wired: the station serves on every address
     FILE *outFile;
     FILE *errFile;
     std::unique_ptr<StationOutput> out;
@@ -58,19 +56,16 @@ struct StationUnderTest
     std::unique_ptr<Station> station;
     std::unique_ptr<QSignalSpy> finished;
     std::vector<std::unique_ptr<QProcess>> devices;
-    FILE *output;
-    bool live;
 };
 
-StationUnderTest::StationUnderTest(int imageSize, FILE *output, bool live)
-    : outFile(std::fopen(qPrintable(folder.filePath("out.txt")), "w"))
+StationUnderTest::StationUnderTest(int imageSize)
+    : image(folder.filePath("image.bin"))
+    , outFile(std::fopen(qPrintable(folder.filePath("out.txt")), "w"))
     , errFile(std::fopen(qPrintable(folder.filePath("err.txt")), "w"))
-    , output(output ? output : outFile)
-    , live(live)
 {
-    writeFile(imagePath(), pattern(imageSize, 5));
-    options.imagePath = imagePath();
-    options.logPath = folder.filePath(QStringLiteral("flash-log.csv"));
+    writeFile(image, pattern(imageSize, 5));
+    options.imagePath = image;
+    options.logPath = folder.filePath("flash-log.csv");
     options.port = 0;
     options.watchPeriodMsec = 200;
 }
@@ -89,37 +84,28 @@ StationUnderTest::~StationUnderTest()
     std::fclose(errFile);
 }
 
-bool StationUnderTest::start()
+bool StationUnderTest::start(FILE *output, bool live)
 {
-    out.reset(new StationOutput(output, live, QStringLiteral("(progress lines were left out)")));
+    out.reset(new StationOutput(output ? output : outFile, live, "(progress lines were left out)"));
     err.reset(new StationOutput(errFile, false, QString()));
     station.reset(new Station(options, &adapters, out.get(), err.get()));
     finished.reset(new QSignalSpy(station.get(), &Station::finished));
     return station->start();
 }
 
-QString StationUnderTest::printed() const
+QString StationUnderTest::printed(const char *file) const
 {
-    QFile file(folder.filePath("out.txt"));
-    file.open(QIODevice::ReadOnly);
-    return QString::fromUtf8(file.readAll());
+    QFile printed(folder.filePath(file));
+    printed.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(printed.readAll());
 }
 
-QString StationUnderTest::errors() const
-{
-    QFile file(folder.filePath("err.txt"));
-    file.open(QIODevice::ReadOnly);
-    return QString::fromUtf8(file.readAll());
-}
-
-QProcess *StationUnderTest::device(const QStringList &arguments)
+void StationUnderTest::device(QStringList arguments)
 {
     devices.push_back(std::make_unique<QProcess>());
-    QProcess *device = devices.back().get();
-    device->setProcessChannelMode(QProcess::MergedChannels);
-    QStringList all = QStringList{"--port", QString::number(station->serverPort()), "--quiet"} + arguments;
-    device->start(QStringLiteral(DEVICE_EMULATOR), all.replaceInStrings("IMAGE", imagePath()));
-    return device;
+    devices.back()->start(DEVICE_EMULATOR,
+                          QStringList{"--port", QString::number(station->serverPort()), "--quiet"} +
+                                  arguments.replaceInStrings("IMAGE", image));
 }
 
 QList<int> StationUnderTest::devicesEnded()
@@ -141,7 +127,7 @@ int StationUnderTest::status()
     return finished->first().first().toInt();
 }
 
-// The lines that say how each flash ended, in the order they ended.
+// How each flash ended, as its line says, sorted.
 QStringList endings(const QString &printed)
 {
     QStringList endings;
@@ -153,6 +139,33 @@ QStringList endings(const QString &printed)
     return endings;
 }
 
+#ifdef Q_OS_UNIX
+// A pipe whose reader never reads, full: the next write waits.
+void fillPipe(int ends[2], qint64 *filled)
+{
+    QCOMPARE(::pipe(ends), 0);
+    fcntl(ends[1], F_SETFL, O_NONBLOCK);
+    const QByteArray filler(4096, 'x');
+    for (ssize_t wrote = 1; wrote > 0; *filled += qMax<ssize_t>(wrote, 0))
+        wrote = ::write(ends[1], filler.constData(), size_t(filler.size()));
+    fcntl(ends[1], F_SETFL, 0);
+}
+
+// What a reader gets, once there is more than until.
+QByteArray readUntil(int reader, const QByteArray &until)
+{
+    QByteArray read;
+    QByteArray chunk(65536, '\0');
+    fcntl(reader, F_SETFL, O_NONBLOCK);
+    waitFor([&] {
+        const ssize_t got = ::read(reader, chunk.data(), size_t(chunk.size()));
+        read += chunk.left(int(qMax<ssize_t>(got, 0)));
+        return read.contains(until);
+    });
+    return read;
+}
+#endif
+
 } // namespace
 
 class StationTest : public QObject
@@ -160,9 +173,7 @@ class StationTest : public QObject
     Q_OBJECT
 
 private slots:
-    void severalDevicesAtOnce_data();
     void severalDevicesAtOnce();
-    void deviceBeyondTheLimitIsTurnedAway();
     void turnedAwayAtMostOnceASecond();
     void jsonLinesReadBack();
     void stopEndsTheFlashesInProgress();
@@ -176,68 +187,26 @@ private slots:
     void theProgram();
 };
 
-void StationTest::severalDevicesAtOnce_data()
-{
-    QTest::addColumn<int>("places");
-    QTest::addColumn<QList<QStringList>>("devices"); // each device's emulator options
-    QTest::addColumn<QList<int>>("deviceStatuses");
-    QTest::addColumn<QStringList>("endings"); // sorted
-    QTest::addColumn<QString>("summary");
-    QTest::addColumn<int>("status");
-    const QStringList whole{"--expect", "IMAGE", "--delay", "1"};
-    QTest::newRow("three at once, each byte-exact")
-            << 3 << QList<QStringList>{whole, whole, whole} << QList<int>{0, 0, 0}
-            << QStringList{"complete", "complete", "complete"} << "3 flashes began: 3 complete, 0 not." << 0;
-    QTest::newRow("one stalls, one leaves early, one sends junk: the others untouched")
-            << 5
-            << QList<QStringList>{whole,
-                                  {"--stop-after", "3", "--hold", "3000"},
-                                  {"--disconnect-after", "2"},
-                                  QStringList{"--send", "junk\\x01\\n"} + whole,
-                                  whole}
-            << QList<int>{0, 3, 3, 0, 0}
-            << QStringList{"complete", "complete", "complete", "device closed early", "stalled"}
-            << "5 flashes began: 3 complete, 2 not." << 1;
-}
-
+// Five at once: one stalls, one leaves early, one sends junk first; the others
+// are flashed byte-exact, untouched by them.
 void StationTest::severalDevicesAtOnce()
 {
-    QFETCH(int, places);
-    QFETCH(QList<QStringList>, devices);
-    QFETCH(QList<int>, deviceStatuses);
-    QFETCH(QStringList, endings);
-    QFETCH(QString, summary);
-    QFETCH(int, status);
     StationUnderTest test;
-    test.options.devices = places;
+    test.options.devices = 5;
     test.options.count = 3;
     QVERIFY(test.start());
-    for (const QStringList &arguments : devices)
-        test.device(arguments);
-    QCOMPARE(test.devicesEnded(), deviceStatuses);
-    QCOMPARE(test.status(), status);
-    QCOMPARE(::endings(test.printed()), endings);
-    QVERIFY2(test.printed().endsWith(summary + '\n'), qPrintable(test.printed()));
-    QCOMPARE(readCsv(test.options.logPath).size(), 1 + devices.size());
-}
-
-void StationTest::deviceBeyondTheLimitIsTurnedAway()
-{
-    StationUnderTest test;
-    test.options.devices = 2;
-    test.options.count = 2;
-    QVERIFY(test.start());
-    test.device({"--expect", "IMAGE", "--delay", "5"});
-    test.device({"--expect", "IMAGE", "--delay", "5"});
-    // Both being flashed.
-    QVERIFY(waitFor([&] { return test.printed().count(": 10 %") == 2; }, 10000));
-    QProcess *third = test.device({"--expect", "IMAGE"});
-    QVERIFY(waitFor([&] { return third->state() == QProcess::NotRunning; }));
-    QCOMPARE(third->exitCode(), 1);
-    QCOMPARE(test.devicesEnded(), QList<int>({0, 0, 1}));
-    QCOMPARE(test.status(), 0);
-    QVERIFY2(test.printed().contains("127.0.0.1 turned away: every place is being flashed"),
-             qPrintable(test.printed()));
+    const QStringList whole{"--expect", "IMAGE", "--delay", "1"};
+    test.device(whole);
+    test.device({"--stop-after", "3", "--hold", "3000"});
+    test.device({"--disconnect-after", "2"});
+    test.device(QStringList{"--send", "junk\\x01\\n"} + whole);
+    test.device(whole);
+    QCOMPARE(test.devicesEnded(), QList<int>({0, 3, 3, 0, 0}));
+    QCOMPARE(test.status(), 1);
+    QCOMPARE(::endings(test.printed()),
+             QStringList({"complete", "complete", "complete", "device closed early", "stalled"}));
+    QVERIFY2(test.printed().endsWith("5 flashes began: 3 complete, 2 not.\n"), qPrintable(test.printed()));
+    QCOMPARE(readCsv(test.options.logPath).size(), 6);
 }
 
 // Connections that come and go fast cannot flood the output.
@@ -280,23 +249,17 @@ void StationTest::jsonLinesReadBack()
     QCOMPARE(test.status(), 0);
     QMap<QString, QList<QJsonObject>> events;
     for (const QString &line : test.printed().split('\n', Qt::SkipEmptyParts)) {
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
-        QVERIFY2(error.error == QJsonParseError::NoError && document.isObject(), qPrintable(line));
-        events[document.object().value("event").toString()] << document.object();
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+        QVERIFY2(!event.isEmpty(), qPrintable(line));
+        events[event.value("event").toString()] << event;
     }
-    const QString digest = events.value("start").value(0).value("sha256").toString();
-    QCOMPARE(digest.size(), 64);
-    QCOMPARE(events.value("start").value(0).value("bytes").toInt(), 70000);
-    QCOMPARE(events.value("connected").size(), 2);
     QCOMPARE(events.value("end").size(), 2);
     for (const QJsonObject &end : events.value("end")) {
         QCOMPARE(end.value("result").toString(), "complete");
-        QCOMPARE(end.value("image_sha256").toString(), digest);
+        QCOMPARE(end.value("image_sha256").toString(), events.value("start").value(0).value("sha256").toString());
         QCOMPARE(end.value("bytes_sent").toInt(), 70000);
-        QCOMPARE(end.value("image").toString(), QDir::toNativeSeparators(test.imagePath()));
     }
-    QCOMPARE(events.value("progress").size() >= 2, true);
+    QVERIFY(events.value("progress").size() >= 2);
     QCOMPARE(events.value("summary").value(0).value("complete").toInt(), 2);
 }
 
@@ -308,7 +271,6 @@ void StationTest::stopEndsTheFlashesInProgress()
     QVERIFY(waitFor([&] { return test.printed().contains(": 10 %"); }, 10000));
     test.station->stop();
     QCOMPARE(test.status(), 1);
-    QVERIFY2(test.printed().contains(", stopped mid-flash, "), qPrintable(test.printed()));
     QVERIFY(test.printed().endsWith("1 flash began: 0 complete, 1 not.\n"));
     QCOMPARE(test.devicesEnded(), QList<int>{1});
     QCOMPARE(readCsv(test.options.logPath).value(1).value(2), "station stopped mid-flash");
@@ -344,12 +306,12 @@ void StationTest::adaptersCheckedAtStart()
     test.options.adapters = QStringList(adapter);
     QVERIFY(!test.start());
     test.err->finish(QDeadlineTimer(2000));
-    QVERIFY2(test.errors().startsWith(error), qPrintable(test.errors()));
-    QCOMPARE(readCsv(test.options.logPath).size(), 0);
+    QVERIFY2(test.printed("err.txt").startsWith(error), qPrintable(test.printed("err.txt")));
+    QVERIFY(!QFile::exists(test.options.logPath));
 }
 
 // A terminal paused with Ctrl+S, a pipe whose reader stopped: the station
-// serves on, and says what it could not show once the output moves again.
+// serves on, and what it printed shows once the output moves again.
 void StationTest::outputThatIsHeldUpHoldsNothingUp_data()
 {
     QTest::addColumn<bool>("terminal");
@@ -363,48 +325,31 @@ void StationTest::outputThatIsHeldUpHoldsNothingUp()
     QSKIP("a pseudo-terminal and a full pipe, as Linux has them");
 #else
     QFETCH(bool, terminal);
-    int reader = -1;
-    int writer = -1;
+    int ends[2];
+    qint64 filled = 0;
     if (terminal) {
-        QCOMPARE(openpty(&reader, &writer, nullptr, nullptr, nullptr), 0);
-        QCOMPARE(::write(reader, "\x13", 1), ssize_t(1)); // Ctrl+S
+        QCOMPARE(openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr), 0);
+        QCOMPARE(::write(ends[0], "\x13", 1), ssize_t(1)); // Ctrl+S
     } else {
-        int ends[2];
-        QCOMPARE(::pipe(ends), 0);
-        reader = ends[0];
-        writer = ends[1];
-        // Full: the next write waits for a reader that never reads.
-        fcntl(writer, F_SETFL, O_NONBLOCK);
-        const QByteArray filler(4096, 'x');
-        while (::write(writer, filler.constData(), size_t(filler.size())) > 0) { }
-        fcntl(writer, F_SETFL, 0);
+        fillPipe(ends, &filled);
     }
-    FILE *stream = fdopen(writer, "w");
+    FILE *stream = fdopen(ends[1], "w");
     {
-        StationUnderTest test(4 * 1024 * 1024, stream, terminal);
+        StationUnderTest test(4 * 1024 * 1024);
         test.options.count = 2;
-        QVERIFY(test.start());
+        QVERIFY(test.start(stream, terminal));
         test.device({"--expect", "IMAGE"});
         QCOMPARE(test.devicesEnded(), QList<int>{0});
         test.device({"--expect", "IMAGE"});
         QCOMPARE(test.devicesEnded(), QList<int>({0, 0}));
         QVERIFY(waitFor([&] { return !test.finished->isEmpty(); }));
-        // Moving again.
-        if (terminal)
-            QCOMPARE(::write(reader, "\x11", 1), ssize_t(1));
-        QByteArray shown;
-        QByteArray chunk(65536, '\0');
-        fcntl(reader, F_SETFL, O_NONBLOCK);
-        waitFor([&] {
-            const ssize_t got = ::read(reader, chunk.data(), size_t(chunk.size()));
-            if (got > 0)
-                shown += chunk.left(int(got));
-            return shown.contains("2 flashes began: 2 complete, 0 not.");
-        });
+        if (terminal) // moving again
+            QCOMPARE(::write(ends[0], "\x11", 1), ssize_t(1));
+        const QByteArray shown = readUntil(ends[0], "2 flashes began: 2 complete, 0 not.");
         QVERIFY2(shown.contains("flash 2: lo 127.0.0.1, complete"), shown.right(600).constData());
     }
     std::fclose(stream);
-    ::close(reader);
+    ::close(ends[0]);
 #endif
 }
 
@@ -416,13 +361,8 @@ void StationTest::progressLinesAreLeftOutWhileHeldUp()
     QSKIP("a full pipe, as Unix has it");
 #else
     int ends[2];
-    QCOMPARE(::pipe(ends), 0);
-    fcntl(ends[1], F_SETFL, O_NONBLOCK);
-    const QByteArray filler(4096, 'x');
     qint64 filled = 0;
-    for (ssize_t wrote = 1; wrote > 0; filled += qMax<ssize_t>(wrote, 0))
-        wrote = ::write(ends[1], filler.constData(), size_t(filler.size()));
-    fcntl(ends[1], F_SETFL, 0);
+    fillPipe(ends, &filled);
     FILE *stream = fdopen(ends[1], "w");
     StationOutput output(stream, false, QStringLiteral("(left out)"));
     for (int i = 0; i < 500; ++i) {
@@ -430,13 +370,7 @@ void StationTest::progressLinesAreLeftOutWhileHeldUp()
         if (i % 100 == 0)
             output.line(QStringLiteral("kept %1").arg(i));
     }
-    QByteArray shown;
-    QByteArray chunk(65536, '\0');
-    while (!shown.endsWith("(left out)\n")) {
-        const ssize_t got = ::read(ends[0], chunk.data(), size_t(chunk.size()));
-        QVERIFY(got > 0);
-        shown += chunk.left(int(got));
-    }
+    const QByteArray shown = readUntil(ends[0], "(left out)\n");
     QVERIFY(output.finish(QDeadlineTimer(2000)));
     std::fclose(stream);
     ::close(ends[0]);
@@ -453,7 +387,7 @@ void StationTest::recordThatCannotBeWrittenFailsTheStation()
     StationUnderTest test;
     test.options.count = 1;
 #ifdef Q_OS_UNIX
-    QCOMPARE(mkfifo(QFile::encodeName(test.options.logPath).constData(), 0600), 0); // it must not wait for a reader
+    QCOMPARE(mkfifo(QFile::encodeName(test.options.logPath).constData(), 0600), 0); // never waited for
 #else
     QVERIFY(QDir().mkpath(test.options.logPath));
 #endif
@@ -461,13 +395,14 @@ void StationTest::recordThatCannotBeWrittenFailsTheStation()
     test.device({"--expect", "IMAGE"});
     QCOMPARE(test.devicesEnded(), QList<int>{0});
     QCOMPARE(test.status(), 1);
-    QVERIFY2(test.errors().contains("error: 1 row of the flash record " +
-                                    QDir::toNativeSeparators(test.options.logPath) + " could not be written: "),
-             qPrintable(test.errors()));
+    QVERIFY2(test.printed("err.txt").contains("error: 1 row of the flash record " +
+                                              QDir::toNativeSeparators(test.options.logPath) +
+                                              " could not be written: "),
+             qPrintable(test.printed("err.txt")));
 }
 
-// The program itself, where what surrounds it is the point: usage, a reader
-// that leaves, a terminal that closes.
+// The program itself, where what surrounds it is the point: bad usage, a
+// reader that leaves, a terminal that closes.
 void StationTest::theProgram_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -476,12 +411,7 @@ void StationTest::theProgram_data()
     QTest::addColumn<QString>("says");
     QTest::newRow("--devices 0") << QStringList{"--devices", "0"} << "" << 2
                                  << "error: --devices takes a whole number of 1 or more (see --help)";
-    QTest::newRow("--devices as a word") << QStringList{"--devices", "many"} << "" << 2
-                                         << "error: --devices takes a whole number of 1 or more (see --help)";
-    QTest::newRow("an adapter named twice") << QStringList{"--adapter", "Ethernet", "--adapter", "Ethernet"} << "" << 2
-                                            << "error: an adapter is named twice (see --help)";
-    QTest::newRow("the reader leaves at once, as with | head -1")
-            << QStringList{"--count", "1"} << "reader leaves" << 0 << "";
+    QTest::newRow("the reader leaves at once: | head -1") << QStringList{"--count", "1"} << "reader leaves" << 0 << "";
     QTest::newRow("the terminal closes mid-flash (SIGHUP)") << QStringList{} << "hang-up" << 1 << "";
 }
 
@@ -501,19 +431,19 @@ void StationTest::theProgram()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_RUNTIME_DIR", folder.path());
     station.setProcessEnvironment(environment);
-    station.start(STATION_PROGRAM, arguments + QStringList{"--image", image, "--log", folder.filePath("log.csv")});
-    if (stage == "reader leaves") {
-        QVERIFY(waitFor([&] { return station.canReadLine(); }));
-        station.closeReadChannel(QProcess::StandardOutput);
-    }
+    arguments << "--image" << image << "--log" << folder.filePath("log.csv");
+    if (stage == "reader leaves") // the station's own status, whatever head's
+        station.start("bash",
+                      QStringList{"-c", "set -o pipefail; \"$0\" \"$@\" | head -1", STATION_PROGRAM} + arguments);
+    else
+        station.start(STATION_PROGRAM, arguments);
     if (!stage.isEmpty()) {
-        QVERIFY(waitFor([&] { return QFileInfo::exists(folder.filePath("TcpServer.lock")); }));
-        QTest::qWait(300);
+        QVERIFY(waitFor([] { return portListened(protocol::kPort); }));
         QProcess device;
-        device.start(DEVICE_EMULATOR,
-                     {"--expect", image, "--delay", stage == "hang-up" ? "1" : "0", "--timeout", "3000"});
+        device.start(DEVICE_EMULATOR, {"--expect", image, "--delay", stage == "hang-up" ? "1" : "0"});
         if (stage == "hang-up") {
-            QTest::qWait(500);
+            QByteArray said;
+            QVERIFY(waitFor([&] { return (said += station.readAllStandardOutput()).contains(": 10 %"); }));
             ::kill(pid_t(station.processId()), SIGHUP);
         }
         QVERIFY(waitFor([&] { return device.state() == QProcess::NotRunning; }, 20000));

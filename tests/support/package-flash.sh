@@ -103,21 +103,11 @@ device --expect "$scratch/image.bin" --delay 1 --from 192.168.0.51
 wait $!
 ended 0 "Image SHA-256 $digest" "Ethernet 192.168.0.50 ($mac), complete" "Ethernet 192.168.0.51 ($mac), complete" \
     "2 flashes began: 2 complete, 0 not."
-station --count 1
-device --disconnect-after 5
-device --stop-after 3 --hold 2000
-device --expect "$scratch/image.bin"
-ended 1 "flash 1: Ethernet 192.168.0.50 ($mac), device closed early" "flash 2: Ethernet 192.168.0.50 ($mac), stalled" \
-    "flash 3: " "3 flashes began: 1 complete, 2 not."
 station # Ctrl+C mid-flash: that flash ends, and the record says so
 device --delay 20 --timeout 3000 &
 for _ in $(seq 100); do grep -q "192.168.0.50: 10 %" "$scratch/station.log" && break; sleep 0.1; done
 kill -INT $station
 ended 1 "flash 1: Ethernet 192.168.0.50 ($mac), stopped mid-flash" "1 flash began: 0 complete, 1 not."
-station --image /nonexistent/file.bin
-ended 1 "error: cannot use the image /nonexistent/file.bin: there is no such file"
-station --count 0
-ended 2 "error: --count takes a whole number of 1 or more"
 "${user[@]:0:3}" --groups="$member" "${user[@]:3}" /usr/bin/tcpserver-station >/dev/null 2>&1 & # holds the port
 holder=$! pids="$pids $!"
 for _ in $(seq 50); do ss -ltn | grep -q ':10013 ' && break; sleep 0.1; done
@@ -125,5 +115,5 @@ for _ in $(seq 50); do ss -ltn | grep -q ':10013 ' && break; sleep 0.1; done
 station=$!
 ended 1 "error: cannot listen on port 10013: "
 kill -INT $holder
-[ "$(grep -c ",complete,192.168.0.5[01],$mac," "$record")" = 4 ] && grep -q ",station stopped mid-flash,192.168.0.50," "$record" ||
+[ "$(grep -c ",complete,192.168.0.5[01],$mac," "$record")" = 3 ] && grep -q ",station stopped mid-flash,192.168.0.50," "$record" ||
     { cat "$record"; fail "the station's record"; }

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTest>
 
 #ifdef Q_OS_WIN
@@ -51,9 +52,23 @@ int runProgram(const QString &program, const QStringList &arguments)
     return process.exitCode();
 }
 
+QByteArray runOutput(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(10000);
+    return process.readAllStandardOutput();
+}
+
 bool inOwnNetworkNamespace()
 {
     return QSysInfo::kernelType() == QLatin1String("linux") && !qEnvironmentVariable("TCPSERVER_OUTER_NETNS").isEmpty();
+}
+
+bool portListened(quint16 port)
+{
+    QTcpServer probe;
+    return !probe.listen(QHostAddress::Any, port);
 }
 
 QByteArray lengthHeaderFor(int length)

@@ -21,11 +21,16 @@ bool waitFor(const std::function<bool()> &done, int ms = 5000);
 QByteArray pattern(int length, int seed);
 // Writes the file, its folder too.
 bool writeFile(const QString &path, const QByteArray &bytes);
-// Runs a program to its end (10 s at most): its exit status, or -1.
+// Runs a program to its end (10 s at most): its exit status, or -1; or what
+// it wrote to its standard output.
 int runProgram(const QString &program, const QStringList &arguments);
+QByteArray runOutput(const QString &program, const QStringList &arguments);
 // Whether this test runs in a network namespace of its own, where it may make
 // network interfaces (tests/isolated.sh makes one where the machine allows).
 bool inOwnNetworkNamespace();
+// Whether anything listens on the port, found without connecting (which a
+// server would count as a device).
+bool portListened(quint16 port);
 // The length header a device expects for an image of this many bytes.
 QByteArray lengthHeaderFor(int length);
 // Block number index of the image, as it goes out: zero bytes after its end.

@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QTest>
 
 WindowUnderTest::WindowUnderTest(const QList<NetworkAdapter> &adapters)
@@ -105,13 +104,6 @@ QString WindowUnderTest::colour(std::initializer_list<const char *> widgets) con
 int WindowUnderTest::bar() const
 {
     return m_window->findChild<QProgressBar *>(QStringLiteral("progressBar"))->value();
-}
-
-bool WindowUnderTest::listening() const
-{
-    // Found without connecting, which the server would count as a device.
-    QTcpServer probe;
-    return !probe.listen(QHostAddress::Any, protocol::kPort);
 }
 
 TestDevice *WindowUnderTest::connectDevice(const QString &host)

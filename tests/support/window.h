@@ -49,7 +49,6 @@ public:
     QString text(const char *widget) const;
     QString colour(std::initializer_list<const char *> widgets) const;
     int bar() const;
-    bool listening() const; // whether anything holds port 10013
 
     // A device that connects and is shown.
     TestDevice *connectDevice(const QString &host = QStringLiteral("127.0.0.1"));
