@@ -13,4 +13,9 @@ class QFile;
 // without blocking. On failure, says why in a few words.
 bool openRegularFile(const QString &path, QFile *file, QString *failure);
 
+// Keeps a file just opened (a Unix descriptor, or a Windows handle opened with
+// FILE_FLAG_OPEN_REPARSE_POINT) only if it is a regular file and no link;
+// otherwise closes it and says why. The flash record is opened the same way.
+bool keepRegularFile(qintptr handle, QString *failure);
+
 #endif // REGULARFILE_H

@@ -20,15 +20,21 @@ bool openRegularFile(const QString &path, QFile *file, QString *failure)
             *failure = QStringLiteral("it cannot be read (%1)").arg(qt_error_string(error));
         return false;
     }
-    struct stat status;
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        *failure = QStringLiteral("it is not a regular file");
-        ::close(descriptor);
+    if (!keepRegularFile(descriptor, failure))
         return false;
-    }
     if (file->open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return true;
     *failure = QStringLiteral("it cannot be read");
     ::close(descriptor);
+    return false;
+}
+
+bool keepRegularFile(qintptr handle, QString *failure)
+{
+    struct stat status;
+    if (::fstat(int(handle), &status) == 0 && S_ISREG(status.st_mode))
+        return true;
+    *failure = QStringLiteral("it is not a regular file");
+    ::close(int(handle));
     return false;
 }

@@ -23,22 +23,31 @@ bool openRegularFile(const QString &path, QFile *file, QString *failure)
             *failure = QStringLiteral("it cannot be read (%1)").arg(qt_error_string(int(error)));
         return false;
     }
+    if (!keepRegularFile(reinterpret_cast<qintptr>(handle), failure))
+        return false;
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (descriptor >= 0 && file->open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return true;
+    *failure = QStringLiteral("it cannot be read");
+    if (descriptor >= 0)
+        _close(descriptor);
+    else
+        CloseHandle(handle);
+    return false;
+}
+
+bool keepRegularFile(qintptr file, QString *failure)
+{
+    const HANDLE handle = reinterpret_cast<HANDLE>(file);
     BY_HANDLE_FILE_INFORMATION information{};
     const bool known = GetFileInformationByHandle(handle, &information);
-    if (known && (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (known && (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         *failure = QStringLiteral("it is a link, which is not followed");
-    } else if (!known || GetFileType(handle) != FILE_TYPE_DISK ||
-               (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    else if (!known || GetFileType(handle) != FILE_TYPE_DISK ||
+             (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         *failure = QStringLiteral("it is not a regular file");
-    } else {
-        const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
-        if (descriptor >= 0 && file->open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-            return true;
-        *failure = QStringLiteral("it cannot be read");
-        if (descriptor >= 0)
-            _close(descriptor);
-        return false;
-    }
+    else
+        return true;
     CloseHandle(handle);
     return false;
 }

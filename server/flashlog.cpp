@@ -4,9 +4,36 @@
 #include "server/flashlogwriter.h"
 
 #include <QDir>
+#include <QJsonObject>
 #include <QStandardPaths>
 
 namespace {
+
+// The record's columns: as the file's first row names them, and as the
+// station's JSON lines do, which carry numbers as numbers.
+struct Column
+{
+    const char *title;
+    const char *key;
+    bool number;
+};
+const Column kColumns[] = {
+        {"start", "start", false},
+        {"end", "end", false},
+        {"result", "result_text", false},
+        {"device", "device", false},
+        {"device MAC", "device_mac", false},
+        {"image", "image", false},
+        {"image bytes", "image_bytes", true},
+        {"image SHA-256", "image_sha256", false},
+        {"blocks sent", "blocks_sent", true},
+        {"bytes sent", "bytes_sent", true},
+        {"seconds", "seconds", true},
+        {"MiB/s", "mib_per_s", true},
+        {"adapter", "adapter", false},
+        {"server address", "server_address", false},
+        {"version", "version", false},
+};
 
 // A spreadsheet reads a cell that begins with one of these as a formula; a
 // quote before it makes it text (OWASP's advice against CSV injection).
@@ -84,14 +111,24 @@ QString FlashLog::defaultPath(QString *problem)
 
 QStringList FlashLog::columns()
 {
-    return {QStringLiteral("start"),       QStringLiteral("end"),
-            QStringLiteral("result"),      QStringLiteral("device"),
-            QStringLiteral("device MAC"),  QStringLiteral("image"),
-            QStringLiteral("image bytes"), QStringLiteral("image SHA-256"),
-            QStringLiteral("blocks sent"), QStringLiteral("bytes sent"),
-            QStringLiteral("seconds"),     QStringLiteral("MiB/s"),
-            QStringLiteral("adapter"),     QStringLiteral("server address"),
-            QStringLiteral("version")};
+    QStringList titles;
+    for (const Column &column : kColumns)
+        titles << QLatin1String(column.title);
+    return titles;
+}
+
+QJsonObject FlashLog::jsonFields(const TransferReport &report, const QString &stoppedResult)
+{
+    const QStringList values = fields(report, stoppedResult);
+    QJsonObject object;
+    for (int i = 0; i < values.size(); ++i) {
+        const QString key = QLatin1String(kColumns[i].key);
+        if (kColumns[i].number && !values.at(i).isEmpty())
+            object.insert(key, values.at(i).toDouble());
+        else
+            object.insert(key, values.at(i));
+    }
+    return object;
 }
 
 QByteArray FlashLog::headerLine()

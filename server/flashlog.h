@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -39,6 +40,7 @@ public:
     // A row's fields as they are, before the file's quoting: also what the
     // station's JSON lines carry.
     static QStringList fields(const TransferReport &report, const QString &stoppedResult);
+    static QJsonObject jsonFields(const TransferReport &report, const QString &stoppedResult);
 
     QString path() const { return m_path; }
     void record(const TransferReport &report);

@@ -1,5 +1,7 @@
 #include "server/recordfile.h"
 
+#include "image/regularfile.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -24,12 +26,8 @@ bool RecordFile::open(const QString &path, QString *failure)
                                   : qt_error_string(errno);
         return false;
     }
-    struct stat status;
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        *failure = QStringLiteral("it is not a regular file");
-        ::close(fd);
+    if (!keepRegularFile(fd, failure))
         return false;
-    }
     m_handle = fd;
     return true;
 }

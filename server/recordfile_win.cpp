@@ -1,5 +1,7 @@
 #include "server/recordfile.h"
 
+#include "image/regularfile.h"
+
 #include <windows.h>
 
 namespace {
@@ -25,19 +27,10 @@ bool RecordFile::open(const QString &path, QString *failure)
         *failure = qt_error_string(int(GetLastError()));
         return false;
     }
-    BY_HANDLE_FILE_INFORMATION information{};
-    const bool known = GetFileInformationByHandle(handle, &information);
-    if (known && (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        *failure = QStringLiteral("it is a link, which is not followed");
-    } else if (!known || GetFileType(handle) != FILE_TYPE_DISK ||
-               (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        *failure = QStringLiteral("it is not a regular file");
-    } else {
-        m_handle = reinterpret_cast<qintptr>(handle);
-        return true;
-    }
-    CloseHandle(handle);
-    return false;
+    if (!keepRegularFile(reinterpret_cast<qintptr>(handle), failure))
+        return false;
+    m_handle = reinterpret_cast<qintptr>(handle);
+    return true;
 }
 
 qint64 RecordFile::size() const

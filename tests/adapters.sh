@@ -1,8 +1,6 @@
 #!/bin/bash
-# Identical devices, each behind an adapter of its own, flashed at once by the station: four veth pairs in
-# this network namespace, the PC's ends named Ethernet, Ethernet2 and two enx... names (USB adapters), each
-# holding 192.168.0.92/24; the far end of each in a namespace of its own, holding the same device address,
-# 192.168.0.50. First with the kernel's strict reverse-path filter, which the station must name.
+# Four identical devices (192.168.0.50), each in a namespace of its own behind a veth pair whose near end
+# holds 192.168.0.92/24, flashed at once by the station.
 #   tests/adapters.sh STATION EMULATOR     (as root, in a network namespace of its own: isolated.sh)
 set -euo pipefail
 station=$1 emulator=$2
@@ -32,7 +30,7 @@ done
 arguments=()
 for adapter in "${adapters[@]}"; do arguments+=(--adapter "$adapter"); done
 
-# A strict reverse-path filter would drop what three of the four devices send: said at the start.
+# A strict reverse-path filter would drop what three of the four send: said at the start.
 sysctl -qw net.ipv4.conf.all.rp_filter=1
 "$station" "${arguments[@]}" --image "$scratch/image.bin" --no-log >"$scratch/out" 2>"$scratch/err" &
 pid=$!
@@ -44,7 +42,6 @@ for adapter in "${adapters[@]}"; do
 done
 sysctl -qw net.ipv4.conf.all.rp_filter=2
 
-# The four at once.
 "$station" "${arguments[@]}" --image "$scratch/image.bin" --count 4 --log "$scratch/log.csv" >"$scratch/out" 2>&1 &
 pid=$!
 for _ in $(seq 50); do grep -q Listening "$scratch/out" && break; sleep 0.1; done
@@ -60,7 +57,6 @@ done
 wait $pid || { cat "$scratch/out"; fail "the station's status"; }
 for i in "${!adapters[@]}"; do
     adapter=${adapters[$i]}
-    # Each row names the device behind its own adapter, by its own hardware address.
     mac=$(nsenter --net=/proc/${devices[$i]}/ns/net ip -o link show device$i | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p')
     grep -q "^  $adapter: 1 began, 1 complete, 0 not.$" "$scratch/out" || { cat "$scratch/out"; fail "no line for $adapter"; }
     grep -q ",complete,192.168.0.50,$mac,.*,$adapter,192.168.0.92," "$scratch/log.csv" ||

@@ -1,8 +1,6 @@
 #!/bin/bash
-# The packages, end to end: the .deb and the .tar.gz, lintian, dpkg -i; in a network namespace of its own
-# (support/package-flash.sh) the helper, the window and the station as a technician uses them; purge leaves
-# nothing. It touches only what it made: it refuses where a tcpserver package is on the machine already (its
-# purge would take /var/lib/tcpserver/file.bin along), and downloads nothing.
+# The packages, end to end: lintian, dpkg -i, support/package-flash.sh in a network namespace, purge.
+# It refuses where a tcpserver package is installed already (its purge would take the image along).
 #   tests/package.sh BUILD_DIR      (as root, or with sudo)
 set -euo pipefail
 build=$1

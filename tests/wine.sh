@@ -1,10 +1,6 @@
 #!/bin/bash
-# The Windows build under Wine, in this network namespace: the zip's imports and licences; the suites built
-# for Windows; from the unpacked zip, flashes to a device cabled to adapters named Ethernet and 以太网
-# (ModifyIP through a stand-in netsh, once after asking for elevation), by the window and the station, each
-# recorded; the installer, silently into a fresh prefix, with its firewall rule and folder rights as
-# stand-ins of netsh and icacls record them, a flash, an upgrade that keeps the image, the uninstaller.
-# It ends only what it started, by process id; the Qt for Windows is made beforehand (./test.sh).
+# The Windows build under Wine, in this network namespace: the zip, the suites, flashes by the window and
+# the station, the installer. It ends only what it started, by process id.
 #   tests/wine.sh SOURCE_DIR WINDOWS_BUILD_DIR LINUX_DEVICE_EMULATOR
 set -euo pipefail
 source=$1 build=$2 emulator=$3
@@ -48,37 +44,24 @@ new_prefix() { # a fresh prefix, with the stand-ins in its system folder
 }
 new_prefix zip
 
-# The suites find their DLLs where the build took them from.
 qt=$("$source/scripts/windows-qt.sh" --find)
 gcc=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
 pthread=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll)")
 suite() {
     WINEPATH="$qt/bin;$gcc;$pthread" WINEQT_QPA_PLATFORM=offscreen WINEQT_QPA_FONTDIR=/usr/share/fonts/truetype/dejavu \
-        WINEQT_SCALE_FACTOR=1.25 TCPSERVER_NETSH_RECORD='C:\windows\system32' timeout 300 wine "$@" >"$scratch/suite.log" 2>&1 ||
+        WINEQT_SCALE_FACTOR=1.25 timeout 300 wine "$@" >"$scratch/suite.log" 2>&1 ||
         { grep -Ev "^(PASS|QDEBUG)" "$scratch/suite.log" | tail -30; fail "$*"; }
 }
 suite "$build/tests/tst_protocol/tst_protocol.exe"
 suite "$build/tests/tst_record/tst_record.exe"
 suite "$build/tests/tst_station/tst_station.exe"
 suite "$build/tests/tst_window/tst_window.exe"
-suite "$build/tests/windows-tools/limited.exe" "$build/tests/tst_window/tst_window.exe" netshCommandLine # elevated
 
 . "$(dirname "$0")/support/device.sh"
 image=$app/abset/boor/true/file.bin
 head -c 200000 /dev/urandom >"$image"
 digest=$(sha256sum "$image" | cut -d' ' -f1)
 listening() { ss -ltn | grep -q ':10013 '; }
-# find_window: the window titled "Tcp Server", two minutes at most. A search that meets a window going away
-# (Wine's own, as it starts) fails with an X error: it is asked again.
-find_window() {
-    local found
-    for _ in $(seq 240); do
-        found=$(xdotool search --onlyvisible --name '^Tcp Server$' 2>/dev/null | head -n 1) || true
-        [ -n "$found" ] && { echo "$found"; return 0; }
-        sleep 0.5
-    done
-    return 1
-}
 # press KEYS: a click on the window's empty top edge makes it the active one first (again, where another
 # took the focus meanwhile: the stand-in an elevation starts, say)
 press() {
@@ -97,6 +80,14 @@ end() {
     kill "$1" "$shown" 2>/dev/null || true
     for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || kill -0 "$shown" 2>/dev/null || break; sleep 0.1; done
 }
+# answer_netsh ADAPTER ADDRESS: checks what netsh was given, and does it
+answer_netsh() {
+    for _ in $(seq 200); do [ -s "$system32/netsh-arguments.txt" ] && break; sleep 0.1; done
+    printf '%s\n' interface ipv4 set address name = "$1" source = static address = "$2" mask = 255.255.255.0 "" |
+        cmp - "$system32/netsh-arguments.txt" || fail "netsh was given: $(cat "$system32/netsh-arguments.txt")"
+    ip -4 address flush dev "$1" && ip address add "$2/24" dev "$1"
+    touch "$system32/netsh-done"
+}
 # flash PROGRAM ADAPTER ADDRESS [limited]: the window starts with the adapter at ADDRESS; the device flashes
 flash() {
     local rows
@@ -112,11 +103,7 @@ flash() {
     if [ "$3" != 192.168.0.92 ]; then
         ! listening || fail "listening with the address wrong"
         press Tab space
-        for _ in $(seq 200); do [ -s "$system32/netsh-arguments.txt" ] && break; sleep 0.1; done
-        printf '%s\n' interface ipv4 set address name = "$2" source = static address = 192.168.0.92 mask = \
-            255.255.255.0 "" | cmp - "$system32/netsh-arguments.txt" || fail "netsh was given: $(cat "$system32/netsh-arguments.txt")"
-        ip -4 address flush dev "$2" && ip address add 192.168.0.92/24 dev "$2" # what netsh would do
-        touch "$system32/netsh-done"
+        answer_netsh "$2" 192.168.0.92
         for _ in $(seq 100); do listening && break; sleep 0.1; done
         press shift+Tab space
     else
@@ -134,11 +121,7 @@ flash() {
         (cd "$(dirname "$1")" && exec wine ${4:+"$build/tests/windows-tools/limited.exe"} "$1" --restore-address \
             >"$scratch/restore.log" 2>&1) &
         local restore=$!
-        for _ in $(seq 200); do [ -s "$system32/netsh-arguments.txt" ] && break; sleep 0.1; done
-        printf '%s\n' interface ipv4 set address name = "$2" source = static address = "$3" mask = 255.255.255.0 "" |
-            cmp - "$system32/netsh-arguments.txt" || fail "netsh was given, to give back: $(cat "$system32/netsh-arguments.txt")"
-        ip -4 address flush dev "$2" && ip address add "$3/24" dev "$2" # what netsh would do
-        touch "$system32/netsh-done"
+        answer_netsh "$2" "$3"
         wait $restore || { cat "$scratch/restore.log"; fail "--restore-address"; }
         grep -q "has its earlier settings again" "$scratch/restore.log" || { cat "$scratch/restore.log"; fail "--restore-address said"; }
     fi
@@ -152,8 +135,7 @@ record | grep -q ",complete,192.168.0.50,[^,]*,[A-Z]:\\\\.*file.bin,200000,$dige
 flash "$app/TcpServer.exe" 以太网 10.1.1.1 limited
 [ "$(record | grep -c ",complete,192.168.0.50,")" = 2 ] || { record; fail "the record of the flashes"; }
 
-# The station: two devices of their own addresses behind one cable, flashed at
-# once, a line each, status 0, two more rows.
+# The station: two devices of their own addresses behind one cable, at once.
 cable Ethernet 192.168.0.92
 on_device ip address add 192.168.0.51/24 dev peer0
 (cd "$app" && exec wine tcpserver-station.exe --count 2 --devices 2 >"$scratch/station.log" 2>&1) &
@@ -174,9 +156,7 @@ grep -q "^Image SHA-256 $digest" "$scratch/station.log" || { cat "$scratch/stati
 [ "$(record | grep -c ",complete,192.168.0.5[01],")" = 4 ] || { record; fail "the station's record"; }
 ip link delete Ethernet
 
-# The installer, into a fresh prefix: the rule and the rights as netsh and
-# icacls are asked for them, the installed program, the entry among the
-# installed apps.
+# The installer, silently into a fresh prefix.
 new_prefix installed
 setup=$(ls "$build"/tcpserver-*-win64-setup.exe)
 folder='C:\Program Files\TcpServer' installed=$WINEPREFIX/drive_c/Program\ Files/TcpServer

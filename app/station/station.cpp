@@ -293,28 +293,11 @@ void Station::showEnded(const TransferReport &report)
         showLive();
 
     if (m_options.json) {
-        static const QStringList keys = {QStringLiteral("start"),       QStringLiteral("end"),
-                                         QStringLiteral("result_text"), QStringLiteral("device"),
-                                         QStringLiteral("device_mac"),  QStringLiteral("image"),
-                                         QStringLiteral("image_bytes"), QStringLiteral("image_sha256"),
-                                         QStringLiteral("blocks_sent"), QStringLiteral("bytes_sent"),
-                                         QStringLiteral("seconds"),     QStringLiteral("mib_per_s"),
-                                         QStringLiteral("adapter"),     QStringLiteral("server_address"),
-                                         QStringLiteral("version")};
-        static const QStringList numbers = {QStringLiteral("image_bytes"), QStringLiteral("blocks_sent"),
-                                            QStringLiteral("bytes_sent"), QStringLiteral("seconds"),
-                                            QStringLiteral("mib_per_s")};
-        const QStringList fields = FlashLog::fields(report, QStringLiteral("station stopped mid-flash"));
-        QJsonObject end{{QStringLiteral("event"), QStringLiteral("end")},
-                        {QStringLiteral("flash"), m_total.began},
-                        {QStringLiteral("connection"), report.connection.number},
-                        {QStringLiteral("result"), endingWord(report.ending)}};
-        for (int i = 0; i < keys.size(); ++i) {
-            if (numbers.contains(keys.at(i)) && !fields.at(i).isEmpty())
-                end.insert(keys.at(i), fields.at(i).toDouble());
-            else
-                end.insert(keys.at(i), fields.at(i));
-        }
+        QJsonObject end = FlashLog::jsonFields(report, QStringLiteral("station stopped mid-flash"));
+        end.insert(QStringLiteral("event"), QStringLiteral("end"));
+        end.insert(QStringLiteral("flash"), m_total.began);
+        end.insert(QStringLiteral("connection"), report.connection.number);
+        end.insert(QStringLiteral("result"), endingWord(report.ending));
         m_out->line(json(end));
     } else {
         m_out->line(QStringLiteral("flash %1: %2%3, %4, %5 s, %6 MiB/s")

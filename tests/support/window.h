@@ -13,9 +13,7 @@
 #include <initializer_list>
 #include <memory>
 
-// The window as the operator meets it, with the adapters the test gives it
-// and its image in a folder of the test's own. The boxes it opens are noted
-// and closed as the operator would: Ok, or the answer the test chose.
+// The window with the test's adapters; its boxes are noted and answered.
 class WindowUnderTest : public QObject
 {
 public:
@@ -24,11 +22,9 @@ public:
 
     ServerInterface::Options options;
     FakeAdapters adapters;
-    // The adapters the window sees: the fake ones, or the machine's own.
     NetworkAdapters *adapterSource = &adapters;
     QTemporaryDir folder;
     QString imagePath() const { return folder.filePath(QStringLiteral("file.bin")); }
-    // The image file Download reads, and what a device must get.
     QByteArray writeImage(int size);
 
     ServerInterface *start();
@@ -36,7 +32,6 @@ public:
 
     void clickDownload();
     void clickModifyIp();
-    // How the next questions are answered, and their default answers so far.
     QMessageBox::StandardButton answer = QMessageBox::No;
     QList<QMessageBox::StandardButton> questionDefaults;
     // Runs while the next box is open, in its event loop; then it is closed.
@@ -44,13 +39,11 @@ public:
     // The texts of the boxes so far.
     QStringList boxes;
 
-    // What shows: a widget's text, and the colour of its text ("green",
-    // "red", "black", "blue"; one colour when all show it, else each).
+    // One colour name when all show it, else each.
     QString text(const char *widget) const;
     QString colour(std::initializer_list<const char *> widgets) const;
     int bar() const;
 
-    // A device that connects and is shown.
     TestDevice *connectDevice(const QString &host = QStringLiteral("127.0.0.1"));
     std::vector<std::unique_ptr<TestDevice>> devices;
 
