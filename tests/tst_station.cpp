@@ -338,13 +338,16 @@ void StationTest::recordThatCannotBeWrittenFailsTheStation()
 void StationTest::theProgram_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("stage"); // what happens while it serves
+    QTest::addColumn<QString>("stage"); // what happens around it
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("says");
     QTest::newRow("--devices 0") << QStringList{"--devices", "0"} << "" << 2
                                  << "error: --devices takes a whole number of 1 or more (see --help)";
     QTest::newRow("the reader leaves at once: | head -1") << QStringList{"--count", "1"} << "reader leaves" << 0 << "";
     QTest::newRow("the terminal closes mid-flash (SIGHUP)") << QStringList{} << "hang-up" << 1 << "";
+    QTest::newRow("no home folder for the record") << QStringList{} << "no home" << 1
+                                                   << "error: this user has no home folder (HOME is not set), so the "
+                                                      "flash record has no place; give --log FILE or --no-log";
 }
 
 void StationTest::theProgram()
@@ -362,14 +365,18 @@ void StationTest::theProgram()
     QProcess station;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_RUNTIME_DIR", folder.path());
+    if (stage == "no home")
+        environment.remove("HOME");
+    else
+        arguments << "--log" << folder.filePath("log.csv");
     station.setProcessEnvironment(environment);
-    arguments << "--image" << image << "--log" << folder.filePath("log.csv");
+    arguments << "--image" << image;
     if (stage == "reader leaves") // the station's own status, whatever head's
         station.start("bash",
                       QStringList{"-c", "set -o pipefail; \"$0\" \"$@\" | head -1", STATION_PROGRAM} + arguments);
     else
         station.start(STATION_PROGRAM, arguments);
-    if (!stage.isEmpty()) {
+    if (stage == "reader leaves" || stage == "hang-up") {
         // Seen without binding the port, which the station may be about to do.
         QVERIFY(waitFor([] { return !runOutput("ss", {"-Hltn", "sport = :10013"}).isEmpty(); }));
         QProcess device;
