@@ -3,6 +3,7 @@
 #include "support/window.h"
 
 #include "image/imagefile.h"
+#include "window/application.h"
 
 #include <QFontInfo>
 #include <QGuiApplication>
@@ -62,7 +63,12 @@ class WindowTest : public QObject
 {
     Q_OBJECT
 
+public:
+    // The program's own scaling, as it sets it before its application exists.
+    static void initMain() { prepareApplication(); }
+
 private slots:
+    void initTestCase() { applicationStarted(); }
     void wrongAddressServesNothing_data();
     void wrongAddressServesNothing();
     void aCompleteFlash();

@@ -20,14 +20,14 @@ QRect fitWindow(const QRect &wanted, const QSize &natural, const QMargins &frame
 
 namespace {
 
-// A position: the logical one Qt turns into it, where there is one.
+// A position: the last logical one Qt does not turn into one beyond it (the
+// one that lands on it, where there is one), so that a window that cannot be
+// shorter still ends within the room.
 int logicalPosition(int native, qreal scale)
 {
-    const int logical = qRound(native / scale);
-    for (int candidate : {logical, logical - 1, logical + 1}) {
-        if (qRound(candidate * scale) == native)
-            return candidate;
-    }
+    int logical = qRound(native / scale) + 1;
+    while (qRound(logical * scale) > native)
+        --logical;
     return logical;
 }
 
