@@ -17,7 +17,7 @@ git ls-files | while IFS= read -r file; do
 done
 [ ! -f "$work/mutated" ] || touch "$work/src/$(cat "$work/mutated")"
 cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTCPSERVER_BUILD_TESTS=ON \
-    -DTCPSERVER_SANITIZE=OFF >"$work/log" 2>&1
+    -DTCPSERVER_SANITIZE=OFF -DTCPSERVER_SUITE_TIMEOUT=60 >"$work/log" 2>&1
 cmake --build "$work/build" >>"$work/log" 2>&1 || { cat "$work/log"; exit 1; }
 
 tab=$(printf '\t')

@@ -1,6 +1,7 @@
 #include "server/socketio.h"
 
 #include <QAbstractSocket>
+#include <QVariant>
 
 namespace {
 // Idle for 10 s, then a probe every 2 s; 3 unanswered probes end it.

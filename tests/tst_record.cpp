@@ -410,6 +410,8 @@ void RecordTest::lockThatNamesNoLiveProgramIsTakenOver_data()
     QTest::newRow("another host")
             << QByteArray("1\ntcpserver-station\nbench-7\n") << SingleInstance::HeldElsewhere
             << "left by tcpserver-station on the host bench-7; if no TcpServer runs there, remove it";
+    QTest::newRow("a folder") << QByteArray("folder") << SingleInstance::InTheWay
+                              << "is not TcpServer's lock but stands where it belongs: remove it";
 }
 
 void RecordTest::lockThatNamesNoLiveProgramIsTakenOver()
