@@ -216,6 +216,7 @@ void WindowTest::askingBeforeDownloadOneBoxAtATime()
         newcomer.send("updata");
 #ifdef Q_OS_LINUX
         const int before = int(QDir(QStringLiteral("/proc/self/fd")).count());
+#endif
         for (int wave = 0; wave < 40; ++wave) {
             std::vector<std::unique_ptr<TestDevice>> strangers;
             for (int i = 0; i < 50; ++i)
@@ -226,6 +227,7 @@ void WindowTest::askingBeforeDownloadOneBoxAtATime()
         last.bind(QHostAddress(QStringLiteral("127.0.0.2")));
         last.connectToHost(QHostAddress::LocalHost, protocol::kPort);
         QTRY_COMPARE(test.text("clientIpLabel"), "127.0.0.2");
+#ifdef Q_OS_LINUX
         QTRY_VERIFY(QDir(QStringLiteral("/proc/self/fd")).count() <= uint(before) + 2);
 #endif
     };
