@@ -35,8 +35,7 @@ done
 # Wine hands Windows programs QT_ variables only under the name WINEQT_. The
 # stand-ins in the system folder run in place of Wine's own tools only so.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;netsh.exe,icacls.exe=n" WINEQT_FORCE_STDERR_LOGGING=1
-new_prefix() { # a fresh prefix, with the stand-ins in its system folder
-    # The last prefix's processes end first: a window of theirs would keep the keyboard from the next.
+new_prefix() { # a fresh prefix, stand-ins in its system folder; the last one's windows go first (they keep the keys)
     [[ ${WINEPREFIX:-} != "$scratch"/* ]] || { wineserver -k; wineserver -w; } 2>/dev/null || true
     export WINEPREFIX=$scratch/prefix-$1
     timeout 120 wineboot -i >/dev/null 2>&1 || fail "no Wine prefix"
