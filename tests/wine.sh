@@ -5,9 +5,6 @@
 set -euo pipefail
 source=$1 build=$2 emulator=$3
 fail() { echo "FAIL: $*" >&2; exit 1; }
-for tool in wine wineserver x86_64-w64-mingw32-g++-posix makensis Xvfb xdotool; do
-    command -v $tool >/dev/null || fail "$tool is missing: ./test.sh installs what the tests need"
-done
 TCPSERVER_WINDOWS_QT_FIND=1 "$source/scripts/build-windows.sh" "$build" >"$build.log" 2>&1 ||
     { tail -5 "$build.log"; fail "the Windows build (its log: $build.log)"; }
 scratch=$build.scratch pids="" # beside the build: what a killed run leaves, the next one clears
@@ -110,6 +107,9 @@ flash() {
     else
         press space
     fi
+    # Download is done once a later key's box shows (ModifyIP's, the address being right): keys are taken in turn.
+    press Tab space
+    find_window TcpServer >/dev/null || fail "no box from ModifyIP after Download"
     on_device "$emulator" --host 192.168.0.92 --expect "$image" >"$scratch/device.log" ||
         { cat "$scratch/device.log" "$scratch/program.log"; fail "the flash from $2 at $3"; }
     grep -q "sha256 received $digest" "$scratch/device.log" || fail "the device's digest"

@@ -4,12 +4,12 @@ Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
 pids="$pids $!"
 for _ in $(seq 100); do [ -s "$scratch/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$scratch/display")"
-# find_window: the window titled "Tcp Server", two minutes at most; a search that meets a window going away
+# find_window [TITLE]: a window titled TITLE, "Tcp Server" if none, in two minutes; a search meeting a window going away
 # fails with an X error, and is made again.
 find_window() {
     local found
     for _ in $(seq 240); do
-        found=$(xdotool search --onlyvisible --name '^Tcp Server$' 2>/dev/null) || true
+        found=$(xdotool search --onlyvisible --name "^${1:-Tcp Server}\$" 2>/dev/null) || true
         [ -n "$found" ] && { echo "${found%%$'\n'*}"; return 0; }
         sleep 0.5
     done
