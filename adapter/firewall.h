@@ -11,7 +11,11 @@
 enum class FirewallVerdict { Admits, Blocks, Unknown };
 
 // Windows Firewall's profiles (NET_FW_PROFILE2_ bits).
-enum FirewallProfile { DomainProfile = 1, PrivateProfile = 2, PublicProfile = 4 };
+enum FirewallProfile {
+    DomainProfile = 1,
+    PrivateProfile = 2,
+    PublicProfile = 4,
+};
 
 // One rule as Windows Firewall holds it.
 struct FirewallRule

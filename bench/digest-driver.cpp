@@ -27,11 +27,14 @@ int main(int argc, char *argv[])
     const qint64 readNs = clock.nsecsElapsed();
     QElapsedTimer sinceTick;
     sinceTick.start();
-    qint64 longestNs = 0, digestNs = 0;
+    qint64 longestNs = 0;
+    qint64 digestNs = 0;
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout,
-                     [&] { longestNs = qMax(longestNs, sinceTick.nsecsElapsed()), sinceTick.start(); });
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longestNs = qMax(longestNs, sinceTick.nsecsElapsed());
+        sinceTick.start();
+    });
     tick.start(5);
     QObject::connect(image.data(), &FlashImage::digestComputed, [&] {
         digestNs = clock.nsecsElapsed() - readNs;
