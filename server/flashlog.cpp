@@ -7,6 +7,8 @@
 #include <QJsonObject>
 #include <QStandardPaths>
 
+#include <iterator>
+
 namespace {
 
 // The record's columns: as the file's first row names them, and as the
@@ -120,6 +122,7 @@ QStringList FlashLog::columns()
 QJsonObject FlashLog::jsonFields(const TransferReport &report, const QString &stoppedResult)
 {
     const QStringList values = fields(report, stoppedResult);
+    Q_ASSERT(values.size() == int(std::size(kColumns)));
     QJsonObject object;
     for (int i = 0; i < values.size(); ++i) {
         const QString key = QLatin1String(kColumns[i].key);
