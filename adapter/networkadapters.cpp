@@ -1,7 +1,5 @@
 #include "adapter/networkadapters.h"
 
-#include "adapter/adapternote.h"
-
 #include <QDeadlineTimer>
 #include <QNetworkAddressEntry>
 #include <QNetworkInterface>
@@ -17,6 +15,31 @@ QList<CommandLine> netshAddressCommands(const QString &adapter, const QString &a
               QStringLiteral("name"), QStringLiteral("="), adapter, QStringLiteral("source"), QStringLiteral("="),
               QStringLiteral("static"), QStringLiteral("address"), QStringLiteral("="), address, QStringLiteral("mask"),
               QStringLiteral("="), mask}}};
+}
+
+QList<CommandLine> netshRestoreCommands(const AdapterNote &note)
+{
+    const QStringList start{QStringLiteral("interface"), QStringLiteral("ipv4")};
+    const QStringList name{QStringLiteral("name"), QStringLiteral("="), note.adapter};
+    const QString netsh = QStringLiteral("netsh");
+    if (note.dhcp || note.addresses.isEmpty())
+        return {{netsh,
+                 start + QStringList{QStringLiteral("set"), QStringLiteral("address")} + name +
+                         QStringList{QStringLiteral("source"), QStringLiteral("="), QStringLiteral("dhcp")}}};
+    QList<CommandLine> commands;
+    for (int i = 0; i < note.addresses.size(); ++i) {
+        const AdapterNote::Address &entry = note.addresses.at(i);
+        QStringList arguments = start +
+                QStringList{i == 0 ? QStringLiteral("set") : QStringLiteral("add"), QStringLiteral("address")} + name;
+        if (i == 0)
+            arguments << QStringLiteral("source") << QStringLiteral("=") << QStringLiteral("static");
+        arguments << QStringLiteral("address") << QStringLiteral("=") << entry.address << QStringLiteral("mask")
+                  << QStringLiteral("=") << maskOfPrefix(entry.prefixLength);
+        if (i == 0 && !note.gateways.isEmpty())
+            arguments << QStringLiteral("gateway") << QStringLiteral("=") << note.gateways.first();
+        commands.append({netsh, arguments});
+    }
+    return commands;
 }
 
 QList<CommandLine> iprouteAddressCommands(const QString &adapter, const QString &address, const QString &mask)

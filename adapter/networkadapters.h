@@ -1,12 +1,12 @@
 #ifndef NETWORKADAPTERS_H
 #define NETWORKADAPTERS_H
 
+#include "adapter/adapternote.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QString>
 #include <QStringList>
-
-struct AdapterNote;
 
 // The address the device looks for its server at, and its mask. Compared and
 // passed as text, never parsed.
@@ -61,6 +61,11 @@ public:
 QList<CommandLine> netshAddressCommands(const QString &adapter, const QString &address, const QString &mask);
 QList<CommandLine> iprouteAddressCommands(const QString &adapter, const QString &address, const QString &mask);
 QList<CommandLine> iprouteRestoreCommands(const QString &adapter);
+// Windows' netsh commands that give the adapter its noted settings back:
+// DHCP again, or its first address (with the gateway) in place of
+// 192.168.0.92 and each further one added.
+QList<CommandLine> netshRestoreCommands(const AdapterNote &note);
+
 // The commands for the platform this program was built for.
 QList<CommandLine> addressCommands(const QString &adapter, const QString &address, const QString &mask);
 // The commands that give the adapter its noted settings back, for this platform.

@@ -1,7 +1,5 @@
 #include "adapter/networkadapters.h"
 
-#include "adapter/adapternote.h"
-
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>

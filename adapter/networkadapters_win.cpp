@@ -1,7 +1,5 @@
 #include "adapter/networkadapters.h"
 
-#include "adapter/adapternote.h"
-
 #include <QDir>
 #include <QHostAddress>
 #include <QStringList>

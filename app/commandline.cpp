@@ -1,13 +1,13 @@
 #include "app/commandline.h"
 
-#include "server/flashlog.h"
+#include "record/flashrecord.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 
 void addRecordOptions(QCommandLineParser *parser)
 {
-    const QString standard = FlashLog::defaultPath();
+    const QString standard = FlashRecord::defaultPath();
     parser->addOption({QStringLiteral("log"),
                        QStringLiteral("Record every flash in this CSV file (default: %1).")
                                .arg(standard.isEmpty() ? QStringLiteral("flash-log.csv in the user's data folder")
@@ -22,5 +22,5 @@ QString recordPath(const QCommandLineParser &parser, QString *problem)
         return QString();
     if (parser.isSet(QStringLiteral("log")))
         return parser.value(QStringLiteral("log"));
-    return FlashLog::defaultPath(problem);
+    return FlashRecord::defaultPath(problem);
 }

@@ -1,5 +1,5 @@
 // TcpServer: the window with which a technician re-flashes the device.
-#include "adapter/adapternote.h"
+#include "adapter/restore.h"
 #include "adapter/networkadapters.h"
 #include "app/commandline.h"
 #include "app/singleinstance.h"

@@ -1,7 +1,5 @@
 #include "server/flashline.h"
 
-#include "server/flashlog.h"
-
 #include <QThread>
 
 FlashLine::FlashLine(const Options &options, QObject *parent)
@@ -39,10 +37,6 @@ FlashLine::FlashLine(const Options &options, QObject *parent)
             emit transferEnded(report);
         });
         connect(server, &TcpServer::listenFailed, this, &FlashLine::listenFailed);
-    }
-    if (!options.logPath.isEmpty()) {
-        m_record = new FlashLog(options.logPath, options.stoppedResult, this);
-        connect(this, &FlashLine::transferEnded, m_record, &FlashLog::record);
     }
     m_thread->start();
 }

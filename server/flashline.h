@@ -12,15 +12,12 @@
 #include <QStringList>
 
 class FlashImage;
-class FlashLog;
 class QThread;
 
 // A flashing line: the servers the devices reach (one on every address, or one
-// on each adapter named), the image they serve and the record of every flash,
-// in one place. The servers serve on a thread of their own, so that a block
-// never waits for whatever the line's owner does meanwhile (drawing a window,
-// writing to a terminal). The window and the station each use one and only
-// listen to it; its signals are the servers', as they happen.
+// on each adapter named) and the image they serve, in one place. The servers serve on a thread of their own, so that a
+// block never waits for whatever the line's owner does meanwhile (drawing a window, writing to a terminal). The window
+// and the station each use one and only listen to it; its signals are the servers', as they happen.
 class FlashLine : public QObject
 {
     Q_OBJECT
@@ -31,8 +28,6 @@ public:
         TcpServer::Options server;
         // One server bound to each of these adapters; none: one on every address.
         QStringList adapters;
-        QString logPath; // the flash record; empty: none
-        QString stoppedResult; // how the record words a flash the program stopped
     };
 
     explicit FlashLine(const Options &options, QObject *parent = nullptr);
@@ -49,10 +44,8 @@ public:
     QSharedPointer<FlashImage> image() const { return m_image; }
     // A device is being flashed.
     bool transferRunning() const;
-    // Ends every flash in progress as Stopped; each is reported and recorded.
+    // Ends every flash in progress as Stopped; each is reported.
     void stopTransfer();
-    // Null when the line keeps no record.
-    FlashLog *record() const { return m_record; }
 
 public slots:
     // Serves this image from now on: every flash in progress with another one
@@ -74,7 +67,6 @@ private:
 
     QThread *m_thread;
     QList<TcpServer *> m_servers; // live on m_thread
-    FlashLog *m_record = nullptr;
     QSharedPointer<FlashImage> m_image;
     // Connections ended for a new image: what they still report on the way
     // is no longer shown, only how they ended.

@@ -2,13 +2,13 @@
 #include "support/csv.h"
 #include "support/testing.h"
 
-#include "adapter/adapternote.h"
+#include "adapter/restore.h"
 #include "adapter/firewall.h"
 #include "adapter/neighbours.h"
 #include "app/singleinstance.h"
 #include "image/flashimage.h"
 #include "image/imagefile.h"
-#include "server/flashlog.h"
+#include "record/flashrecord.h"
 
 #include <QBuffer>
 #include <QProcess>
@@ -176,8 +176,8 @@ void RecordTest::rowsSurviveASpreadsheetReader()
     QVERIFY(writeFile(image, pattern(2500, 1)));
     const QString path = folder.filePath("record/flash-log.csv");
     {
-        FlashLog log(path, "window closed mid-flash");
-        QSignalSpy written(&log, &FlashLog::written);
+        FlashRecord log(path, "window closed mid-flash");
+        QSignalSpy written(&log, &FlashRecord::written);
         TransferReport complete = report(TransferReport::Complete);
         const QString before = QDir::currentPath();
         QDir::setCurrent(folder.path()); // named as typed: relative
@@ -191,7 +191,7 @@ void RecordTest::rowsSurviveASpreadsheetReader()
     }
     const QList<QStringList> rows = readCsv(path);
     QCOMPARE(rows.size(), 2);
-    QCOMPARE(rows.at(0), FlashLog::columns());
+    QCOMPARE(rows.at(0), FlashRecord::columns());
     QCOMPARE(rows.at(1),
              QStringList({"2026-12-08T14:03:12.345+01:00", "2026-12-08T14:03:13.845+01:00", "complete", "192.168.0.50",
                           "'+1", QDir::toNativeSeparators(image), "2500",
@@ -204,12 +204,12 @@ void RecordTest::rowStartsOnALineOfItsOwn()
 {
     QTemporaryDir folder;
     const QString path = folder.filePath("flash-log.csv");
-    FlashLog(path, "window closed mid-flash").record(report(TransferReport::Refused, "192.168.0.51"));
+    FlashRecord(path, "window closed mid-flash").record(report(TransferReport::Refused, "192.168.0.51"));
     QFile file(path);
     QVERIFY(file.open(QIODevice::Append));
     file.write("a note typed by hand");
     file.close();
-    FlashLog(path, "window closed mid-flash").record(report(TransferReport::Refused, "192.168.0.52"));
+    FlashRecord(path, "window closed mid-flash").record(report(TransferReport::Refused, "192.168.0.52"));
     const QList<QStringList> rows = readCsv(path);
     QCOMPARE(rows.size(), 4);
     QCOMPARE(rows.at(2), QStringList("a note typed by hand"));
@@ -252,8 +252,8 @@ void RecordTest::unusableRecordSaysWhy()
         QVERIFY(QFile::link(victim, path));
     if (kind.startsWith('/'))
         path = kind;
-    FlashLog log(path, "window closed mid-flash");
-    QSignalSpy failed(&log, &FlashLog::writeFailed);
+    FlashRecord log(path, "window closed mid-flash");
+    QSignalSpy failed(&log, &FlashRecord::writeFailed);
     log.record(report(TransferReport::Refused));
     QVERIFY(failed.wait());
     QCOMPARE(failed.first(), QVariantList({reason, 1}));
@@ -272,8 +272,8 @@ void RecordTest::rowsThatWaitAreWrittenAtTheEnd()
     QTemporaryDir folder;
     const QString path = folder.filePath("flash-log.csv");
     QVERIFY(QDir().mkpath(path));
-    FlashLog log(path, "window closed mid-flash");
-    QSignalSpy failed(&log, &FlashLog::writeFailed);
+    FlashRecord log(path, "window closed mid-flash");
+    QSignalSpy failed(&log, &FlashRecord::writeFailed);
     log.record(report(TransferReport::Refused, "192.168.0.51"));
     QVERIFY(failed.wait());
     QVERIFY(QDir(path).removeRecursively());
@@ -291,15 +291,15 @@ void RecordTest::partWrittenIsCutBack()
 #else
     QTemporaryDir folder;
     const QString path = folder.filePath("flash-log.csv");
-    FlashLog(path, "window closed mid-flash").record(report(TransferReport::Refused, "192.168.0.51"));
+    FlashRecord(path, "window closed mid-flash").record(report(TransferReport::Refused, "192.168.0.51"));
     const qint64 whole = QFileInfo(path).size();
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit before{};
     getrlimit(RLIMIT_FSIZE, &before);
     const rlimit full{rlim_t(whole + 100), before.rlim_max};
     setrlimit(RLIMIT_FSIZE, &full);
-    FlashLog log(path, "window closed mid-flash");
-    QSignalSpy failed(&log, &FlashLog::writeFailed);
+    FlashRecord log(path, "window closed mid-flash");
+    QSignalSpy failed(&log, &FlashRecord::writeFailed);
     log.record(report(TransferReport::Refused, "192.168.0.52"));
     const bool told = failed.wait();
     setrlimit(RLIMIT_FSIZE, &before);

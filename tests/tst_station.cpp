@@ -3,8 +3,8 @@
 #include "support/csv.h"
 #include "support/testing.h"
 
-#include "app/station/station.h"
-#include "app/station/stationoutput.h"
+#include "station/station.h"
+#include "station/stationoutput.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>

@@ -1,13 +1,13 @@
 #include "window/serverinterface.h"
 #include "ui_serverinterface.h"
 
-#include "adapter/adapternote.h"
+#include "adapter/restore.h"
 #include "adapter/firewall.h"
 #include "adapter/networkadapters.h"
 #include "image/flashimage.h"
 #include "image/imagefile.h"
 #include "server/flashline.h"
-#include "server/flashlog.h"
+#include "record/flashrecord.h"
 #include "window/colours.h"
 #include "window/flashstatus.h"
 #include "window/hexview.h"
@@ -64,8 +64,6 @@ ServerInterface::ServerInterface(const Options &options, NetworkAdapters *adapte
 
     FlashLine::Options line;
     line.server = m_options.server;
-    line.logPath = m_options.logPath;
-    line.stoppedResult = QStringLiteral("window closed mid-flash");
     m_line = new FlashLine(line, this);
     connect(this, &ServerInterface::sendDataSig, m_line, &FlashLine::slotRecive);
     // Boxes open once the line's report is handled, never inside it.
@@ -77,9 +75,11 @@ ServerInterface::ServerInterface(const Options &options, NetworkAdapters *adapte
             [this](const DeviceConnection &, int percent) { m_progressBar->setValue(percent); });
     connect(m_line, &FlashLine::transferEnded, this, &ServerInterface::showTransferEnded);
     connect(m_line, &FlashLine::listenFailed, this, &ServerInterface::tellPortInUse);
-    if (FlashLog *record = m_line->record()) {
-        connect(record, &FlashLog::writeFailed, m_status, &FlashStatus::showRecordFailure);
-        connect(record, &FlashLog::written, m_status, &FlashStatus::clearRecordFailure);
+    if (!m_options.logPath.isEmpty()) {
+        m_record = new FlashRecord(m_options.logPath, QStringLiteral("window closed mid-flash"), this);
+        connect(m_line, &FlashLine::transferEnded, m_record, &FlashRecord::record);
+        connect(m_record, &FlashRecord::writeFailed, m_status, &FlashStatus::showRecordFailure);
+        connect(m_record, &FlashRecord::written, m_status, &FlashStatus::clearRecordFailure);
     }
 
     connect(m_downloadButton, &QPushButton::clicked, this, &ServerInterface::slotOpenFile);
@@ -255,7 +255,7 @@ void ServerInterface::offerToGiveBack()
 
 void ServerInterface::finishRecord()
 {
-    FlashLog *record = m_line->record();
+    FlashRecord *record = m_record;
     if (!record)
         return;
     // The flashes just ended are reported on their way still: their rows first.

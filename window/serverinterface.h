@@ -12,6 +12,7 @@
 
 class FlashImage;
 class FlashLine;
+class FlashRecord;
 class FlashStatus;
 class NetworkAdapters;
 class QCloseEvent;
@@ -109,6 +110,7 @@ private:
     QPushButton *m_downloadButton = nullptr;
     QPushButton *m_modifyIpButton = nullptr;
     FlashLine *m_line = nullptr;
+    FlashRecord *m_record = nullptr; // null when no record is kept
     QProgressBar *m_progressBar = nullptr;
     AdapterSearch m_adapterSearch;
     QLabel *m_step1Label = nullptr;

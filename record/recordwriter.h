@@ -1,5 +1,5 @@
-#ifndef FLASHLOGWRITER_H
-#define FLASHLOGWRITER_H
+#ifndef RECORDWRITER_H
+#define RECORDWRITER_H
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -14,14 +14,15 @@
 // a disk that is full, slow or hung never holds up a flash. Rows are written
 // in the order they came, each whole; those that cannot be written wait and
 // are tried again with the next row, and once more at the end.
-class FlashLogWriter : public QObject
+class RecordWriter : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit FlashLogWriter(const QString &path, QObject *parent = nullptr);
+    // header: the first line of a file that is new.
+    RecordWriter(const QString &path, const QByteArray &header, QObject *parent = nullptr);
     // Makes the last attempt (finish()) if it has not been made.
-    ~FlashLogWriter() override;
+    ~RecordWriter() override;
 
     void append(const QByteArray &row);
 
@@ -48,4 +49,4 @@ private:
     bool m_finished = false;
 };
 
-#endif // FLASHLOGWRITER_H
+#endif // RECORDWRITER_H

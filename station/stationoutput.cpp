@@ -1,6 +1,6 @@
-#include "app/station/stationoutput.h"
+#include "station/stationoutput.h"
 
-#include "app/station/console.h"
+#include "station/console.h"
 
 #include <QByteArray>
 #include <QList>

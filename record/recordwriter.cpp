@@ -1,7 +1,6 @@
-#include "server/flashlogwriter.h"
+#include "record/recordwriter.h"
 
-#include "server/flashlog.h"
-#include "server/recordfile.h"
+#include "record/recordfile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,7 +20,7 @@ const int kSliceMsec = 50;
 
 // Appends the rows in one write, the column names first when the file is new,
 // on a line of their own where the file does not end in a line break.
-bool appendRows(const QString &path, const QList<QByteArray> &rows, QString *failure)
+bool appendRows(const QString &path, const QByteArray &header, const QList<QByteArray> &rows, QString *failure)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     RecordFile file;
@@ -30,7 +29,7 @@ bool appendRows(const QString &path, const QList<QByteArray> &rows, QString *fai
     QByteArray bytes;
     if (file.size() == 0) {
         // A byte-order mark, so that spreadsheets read the file as UTF-8.
-        bytes = "\xEF\xBB\xBF" + FlashLog::headerLine();
+        bytes = "\xEF\xBB\xBF" + header;
     } else if (!file.endsWithLineBreak()) {
         bytes = "\r\n";
     }
@@ -41,9 +40,10 @@ bool appendRows(const QString &path, const QList<QByteArray> &rows, QString *fai
 
 } // namespace
 
-struct FlashLogWriter::Shared
+struct RecordWriter::Shared
 {
     QString path;
+    QByteArray header;
     std::mutex mutex;
     std::condition_variable wake; // the writer: rows, or the end
     std::condition_variable finished; // the end: the writer is done
@@ -55,19 +55,20 @@ struct FlashLogWriter::Shared
     bool done = false;
     // Set once nobody waits for the writer any more: it reports to nobody.
     bool abandoned = false;
-    FlashLogWriter *owner = nullptr; // used only under the mutex, and never once abandoned
+    RecordWriter *owner = nullptr; // used only under the mutex, and never once abandoned
 };
 
-FlashLogWriter::FlashLogWriter(const QString &path, QObject *parent)
+RecordWriter::RecordWriter(const QString &path, const QByteArray &header, QObject *parent)
     : QObject(parent)
     , m_shared(std::make_shared<Shared>())
 {
     m_shared->path = path;
+    m_shared->header = header;
     m_shared->owner = this;
-    m_thread = std::thread(&FlashLogWriter::writeRows, m_shared);
+    m_thread = std::thread(&RecordWriter::writeRows, m_shared);
 }
 
-FlashLogWriter::~FlashLogWriter()
+RecordWriter::~RecordWriter()
 {
     if (!m_finished) {
         QString reason;
@@ -76,7 +77,7 @@ FlashLogWriter::~FlashLogWriter()
     }
 }
 
-void FlashLogWriter::append(const QByteArray &row)
+void RecordWriter::append(const QByteArray &row)
 {
     std::lock_guard<std::mutex> lock(m_shared->mutex);
     m_shared->rows.append(row);
@@ -88,7 +89,7 @@ void FlashLogWriter::append(const QByteArray &row)
     m_shared->wake.notify_one();
 }
 
-void FlashLogWriter::writeRows(const std::shared_ptr<Shared> &shared)
+void RecordWriter::writeRows(const std::shared_ptr<Shared> &shared)
 {
     std::unique_lock<std::mutex> lock(shared->mutex);
     for (;;) {
@@ -100,7 +101,7 @@ void FlashLogWriter::writeRows(const std::shared_ptr<Shared> &shared)
         if (!rows.isEmpty()) {
             lock.unlock();
             QString failure;
-            const bool ok = appendRows(path, rows, &failure);
+            const bool ok = appendRows(path, shared->header, rows, &failure);
             lock.lock();
             if (ok) {
                 // Those that came meanwhile stay for the next attempt.
@@ -112,7 +113,7 @@ void FlashLogWriter::writeRows(const std::shared_ptr<Shared> &shared)
             const int waiting = int(shared->rows.size()) + shared->lost;
             if (!shared->abandoned) {
                 // Posted to the owner's thread; dropped there if it has gone.
-                FlashLogWriter *owner = shared->owner;
+                RecordWriter *owner = shared->owner;
                 QMetaObject::invokeMethod(
                         owner,
                         [owner, ok, failure, waiting] {
@@ -131,7 +132,7 @@ void FlashLogWriter::writeRows(const std::shared_ptr<Shared> &shared)
     shared->finished.notify_all();
 }
 
-int FlashLogWriter::finish(QDeadlineTimer deadline, const std::function<bool()> &interrupted, QString *reason)
+int RecordWriter::finish(QDeadlineTimer deadline, const std::function<bool()> &interrupted, QString *reason)
 {
     m_finished = true;
     std::unique_lock<std::mutex> lock(m_shared->mutex);

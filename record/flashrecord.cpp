@@ -1,7 +1,7 @@
-#include "server/flashlog.h"
+#include "record/flashrecord.h"
 
 #include "image/flashimage.h"
-#include "server/flashlogwriter.h"
+#include "record/recordwriter.h"
 
 #include <QDir>
 #include <QJsonObject>
@@ -72,17 +72,17 @@ QString isoTime(const QDateTime &time)
 
 } // namespace
 
-FlashLog::FlashLog(const QString &path, const QString &stoppedResult, QObject *parent)
+FlashRecord::FlashRecord(const QString &path, const QString &stoppedResult, QObject *parent)
     : QObject(parent)
     , m_path(path)
     , m_stoppedResult(stoppedResult)
-    , m_writer(new FlashLogWriter(path, this))
+    , m_writer(new RecordWriter(path, headerLine(), this))
 {
-    connect(m_writer, &FlashLogWriter::written, this, &FlashLog::written);
-    connect(m_writer, &FlashLogWriter::writeFailed, this, &FlashLog::writeFailed);
+    connect(m_writer, &RecordWriter::written, this, &FlashRecord::written);
+    connect(m_writer, &RecordWriter::writeFailed, this, &FlashRecord::writeFailed);
 }
 
-FlashLog::~FlashLog()
+FlashRecord::~FlashRecord()
 {
     if (!m_finished) {
         QString reason;
@@ -91,7 +91,7 @@ FlashLog::~FlashLog()
     }
 }
 
-QString FlashLog::defaultPath(QString *problem)
+QString FlashRecord::defaultPath(QString *problem)
 {
     // Without a home (HOME unset), Qt would answer with a folder at the file
     // system's root.
@@ -111,7 +111,7 @@ QString FlashLog::defaultPath(QString *problem)
     return folder + QStringLiteral("/TcpServer/flash-log.csv");
 }
 
-QStringList FlashLog::columns()
+QStringList FlashRecord::columns()
 {
     QStringList titles;
     for (const Column &column : kColumns)
@@ -119,7 +119,7 @@ QStringList FlashLog::columns()
     return titles;
 }
 
-QJsonObject FlashLog::jsonFields(const TransferReport &report, const QString &stoppedResult)
+QJsonObject FlashRecord::jsonFields(const TransferReport &report, const QString &stoppedResult)
 {
     const QStringList values = fields(report, stoppedResult);
     Q_ASSERT(values.size() == int(std::size(kColumns)));
@@ -134,12 +134,12 @@ QJsonObject FlashLog::jsonFields(const TransferReport &report, const QString &st
     return object;
 }
 
-QByteArray FlashLog::headerLine()
+QByteArray FlashRecord::headerLine()
 {
     return csvLine(columns());
 }
 
-QStringList FlashLog::fields(const TransferReport &report, const QString &stoppedResult)
+QStringList FlashRecord::fields(const TransferReport &report, const QString &stoppedResult)
 {
     const bool served = report.image != nullptr;
     return {
@@ -161,22 +161,23 @@ QStringList FlashLog::fields(const TransferReport &report, const QString &stoppe
     };
 }
 
-void FlashLog::record(const TransferReport &report)
+void FlashRecord::record(const TransferReport &report)
 {
     m_waiting.append(report);
     if (report.image && report.image->sha256().isEmpty())
-        connect(report.image.data(), &FlashImage::digestComputed, this, &FlashLog::handOverReady, Qt::UniqueConnection);
+        connect(report.image.data(), &FlashImage::digestComputed, this, &FlashRecord::handOverReady,
+                Qt::UniqueConnection);
     handOverReady();
 }
 
-void FlashLog::handOverReady()
+void FlashRecord::handOverReady()
 {
     // In the order they ended: a row waits for the digests of those before it.
     while (!m_waiting.isEmpty() && (!m_waiting.first().image || !m_waiting.first().image->sha256().isEmpty()))
         m_writer->append(csvLine(fields(m_waiting.takeFirst(), m_stoppedResult)));
 }
 
-int FlashLog::finish(QDeadlineTimer deadline, const std::function<bool()> &interrupted, QString *reason)
+int FlashRecord::finish(QDeadlineTimer deadline, const std::function<bool()> &interrupted, QString *reason)
 {
     m_finished = true;
     // No row is lost at the end for want of its digest: it is computed from

@@ -1,5 +1,5 @@
-#ifndef FLASHLOG_H
-#define FLASHLOG_H
+#ifndef FLASHRECORD_H
+#define FLASHRECORD_H
 
 #include "server/transferreport.h"
 
@@ -13,23 +13,23 @@
 
 #include <functional>
 
-class FlashLogWriter;
+class RecordWriter;
 
 // The record of what went out and to whom: one CSV row (RFC 4180, UTF-8) for
 // every transfer that began and every request refused for want of an image,
 // appended whole when it ends, with what its report carries (the image's path,
 // size and SHA-256, the adapter). A row waits for its image's digest; nothing
-// else waits for the record: a FlashLogWriter writes the rows on a thread of
+// else waits for the record: a RecordWriter writes the rows on a thread of
 // its own.
-class FlashLog : public QObject
+class FlashRecord : public QObject
 {
     Q_OBJECT
 
 public:
     // stoppedResult is how a transfer ended by the program itself reads
     // ("window closed mid-flash").
-    FlashLog(const QString &path, const QString &stoppedResult, QObject *parent = nullptr);
-    ~FlashLog() override;
+    FlashRecord(const QString &path, const QString &stoppedResult, QObject *parent = nullptr);
+    ~FlashRecord() override;
 
     // In the user's own application data folder; empty, with *problem saying
     // what is missing, where the user has no such folder.
@@ -46,7 +46,7 @@ public:
     void record(const TransferReport &report);
 
     // At the program's end: the rows still waiting for a digest get it, and
-    // the writer makes its last attempt (see FlashLogWriter::finish()).
+    // the writer makes its last attempt (see RecordWriter::finish()).
     // Returns how many rows are not in the file, and why in *reason.
     int finish(QDeadlineTimer deadline, const std::function<bool()> &interrupted, QString *reason);
 
@@ -62,8 +62,8 @@ private:
     const QString m_path;
     const QString m_stoppedResult;
     QList<TransferReport> m_waiting; // for their digest, in the order they ended
-    FlashLogWriter *m_writer;
+    RecordWriter *m_writer;
     bool m_finished = false;
 };
 
-#endif // FLASHLOG_H
+#endif // FLASHRECORD_H

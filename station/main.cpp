@@ -3,9 +3,9 @@
 #include "adapter/networkadapters.h"
 #include "app/commandline.h"
 #include "app/singleinstance.h"
-#include "app/station/console.h"
-#include "app/station/station.h"
-#include "app/station/stationoutput.h"
+#include "station/console.h"
+#include "station/station.h"
+#include "station/stationoutput.h"
 #include "image/imagefile.h"
 
 #include <QCommandLineParser>

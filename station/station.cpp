@@ -1,11 +1,11 @@
-#include "app/station/station.h"
+#include "station/station.h"
 
 #include "adapter/networkadapters.h"
-#include "app/station/console.h"
-#include "app/station/stationoutput.h"
+#include "station/console.h"
+#include "station/stationoutput.h"
 #include "image/flashimage.h"
 #include "server/flashline.h"
-#include "server/flashlog.h"
+#include "record/flashrecord.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -142,15 +142,16 @@ bool Station::start()
     line.server.imageUse = TcpServer::ImageUse::EveryDevice;
     line.server.watchPeriodMsec = m_options.watchPeriodMsec;
     line.adapters = m_options.adapters;
-    line.logPath = m_options.logPath;
-    line.stoppedResult = QStringLiteral("station stopped mid-flash");
     m_line = new FlashLine(line, this);
     connect(m_line, &FlashLine::deviceConnected, this, &Station::showConnected);
     connect(m_line, &FlashLine::deviceTurnedAway, this, &Station::showTurnedAway);
     connect(m_line, &FlashLine::progress, this, &Station::showProgress);
     connect(m_line, &FlashLine::transferEnded, this, &Station::showEnded);
-    if (FlashLog *record = m_line->record()) {
-        connect(record, &FlashLog::writeFailed, this, [this, record](const QString &reason, int waiting) {
+    if (!m_options.logPath.isEmpty()) {
+        m_record = new FlashRecord(m_options.logPath, QStringLiteral("station stopped mid-flash"), this);
+        connect(m_line, &FlashLine::transferEnded, m_record, &FlashRecord::record);
+        FlashRecord *record = m_record;
+        connect(record, &FlashRecord::writeFailed, this, [this, record](const QString &reason, int waiting) {
             m_err->line(QStringLiteral("warning: the flash record %1 was not written: %2 (%3 waiting)")
                                 .arg(QDir::toNativeSeparators(record->path()), reason, plural(waiting, "row", "rows")));
         });
@@ -293,7 +294,7 @@ void Station::showEnded(const TransferReport &report)
         showLive();
 
     if (m_options.json) {
-        QJsonObject end = FlashLog::jsonFields(report, QStringLiteral("station stopped mid-flash"));
+        QJsonObject end = FlashRecord::jsonFields(report, QStringLiteral("station stopped mid-flash"));
         end.insert(QStringLiteral("event"), QStringLiteral("end"));
         end.insert(QStringLiteral("flash"), m_total.began);
         end.insert(QStringLiteral("connection"), report.connection.number);
@@ -347,7 +348,7 @@ void Station::conclude()
     // One last attempt for rows that wait; a second Ctrl+C ends it.
     int unwritten = 0;
     QString reason;
-    if (FlashLog *record = m_line ? m_line->record() : nullptr) {
+    if (FlashRecord *record = m_record) {
         const int requests = stopRequests();
         unwritten = record->finish(
                 QDeadlineTimer(2000), [requests] { return stopRequests() > requests; }, &reason);

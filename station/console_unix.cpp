@@ -1,4 +1,4 @@
-#include "app/station/console.h"
+#include "station/console.h"
 
 #include <QMetaObject>
 #include <QObject>

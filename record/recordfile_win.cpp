@@ -1,4 +1,4 @@
-#include "server/recordfile.h"
+#include "record/recordfile.h"
 
 #include "image/regularfile.h"
 

@@ -14,6 +14,7 @@
 
 class FlashImage;
 class FlashLine;
+class FlashRecord;
 class NetworkAdapters;
 class StationOutput;
 
@@ -84,6 +85,7 @@ private:
     StationOutput *m_out;
     StationOutput *m_err;
     FlashLine *m_line = nullptr;
+    FlashRecord *m_record = nullptr; // null when no record is kept
     QSharedPointer<FlashImage> m_image;
     QMap<int, LiveDevice> m_live; // by connection number
     Tally m_total;
