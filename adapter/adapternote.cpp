@@ -1,5 +1,7 @@
 #include "adapter/adapternote.h"
 
+#include "files/regularfile.h"
+
 #include <QAbstractSocket>
 #include <QDir>
 #include <QFile>
@@ -20,12 +22,15 @@ QString AdapterNote::defaultPath()
 
 AdapterNote::Reading AdapterNote::read(const QString &path, AdapterNote *note, QString *problem)
 {
-    QFile file(path);
-    if (!file.exists())
+    const QFileInfo found(path);
+    if (!found.exists() && !found.isSymLink())
         return Missing;
-    if (!file.open(QIODevice::ReadOnly)) {
-        *problem = file.errorString();
-        return Unreadable;
+    QFile file;
+    if (!openRegularFile(path, &file, problem))
+        return NotAFile;
+    if (!ownedByThisUser(file)) {
+        *problem = QStringLiteral("it belongs to another user");
+        return NotAFile;
     }
     const QList<QByteArray> lines = file.read(64 * 1024).split('\n');
     *note = AdapterNote();

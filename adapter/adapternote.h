@@ -25,9 +25,16 @@ struct AdapterNote
     // Where the note is kept: the user's application data folder.
     static QString defaultPath();
 
-    enum Reading { Read, Missing, Unreadable, Truncated };
+    enum Reading {
+        Read,
+        Missing,
+        NotAFile, // a link, a pipe, a device, a folder, or another user's: left alone, never waited for
+        Unreadable,
+        Truncated,
+    };
     // Reads the note at path; *problem says what is wrong with one that is
-    // there but cannot be used.
+    // there but cannot be used. Only a regular file of the user's is read,
+    // opened without blocking and without following a link.
     static Reading read(const QString &path, AdapterNote *note, QString *problem);
     // Writes it whole and flushed to the disk, or not at all.
     bool write(const QString &path, QString *failure) const;

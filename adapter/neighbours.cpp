@@ -1,6 +1,7 @@
 #include "adapter/neighbours.h"
 
 #include "adapter/networkadapters.h"
+#include "files/systemname.h"
 
 #include <QStringList>
 
@@ -12,7 +13,7 @@ QString hardwareAddressFromArpTable(const QString &table, const QHostAddress &ad
     for (int i = 1; i < lines.size(); ++i) {
         const QStringList fields = lines.at(i).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (fields.size() < 6 || QHostAddress(fields.at(0)) != wanted ||
-            (!adapter.isEmpty() && recoverUtf8Name(fields.at(5)) != adapter))
+            (!adapter.isEmpty() && nameFromSystem(fields.at(5).toLatin1()) != adapter))
             continue;
         bool ok = false;
         const uint flags = fields.at(2).toUInt(&ok, 16);

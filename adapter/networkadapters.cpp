@@ -101,17 +101,6 @@ int maskPrefixLength(const QString &mask)
     return bits == expected ? length : -1;
 }
 
-QString recoverUtf8Name(const QString &latin1Name)
-{
-    for (const QChar c : latin1Name) {
-        if (c.unicode() > 0xFF)
-            return latin1Name;
-    }
-    const QByteArray bytes = latin1Name.toLatin1();
-    const QString decoded = QString::fromUtf8(bytes);
-    return decoded.toUtf8() == bytes ? decoded : latin1Name;
-}
-
 QHostAddress plainAddress(const QHostAddress &address)
 {
     bool mapped = false;

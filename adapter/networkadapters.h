@@ -70,6 +70,10 @@ QList<CommandLine> netshRestoreCommands(const AdapterNote &note);
 QList<CommandLine> addressCommands(const QString &adapter, const QString &address, const QString &mask);
 // The commands that give the adapter its noted settings back, for this platform.
 QList<CommandLine> restoreCommands(const AdapterNote &note);
+// Whether giving back sets the noted addresses again (Windows' netsh), so
+// that one missing afterwards is a failure; on Linux it only takes
+// 192.168.0.92 away, the adapter's own addresses never having been touched.
+bool restoreSetsNotedAddresses();
 // What to do by hand where giving back failed, in a few words, for this platform.
 QString restoreByHand(const QString &adapter);
 // How the adapter is set now, as this platform tells it.
@@ -93,11 +97,6 @@ QString adapterHolding(const QHostAddress &address);
 // Number of leading one bits of a dotted-decimal mask ("255.255.255.0" gives 24).
 // Returns -1 for text that is not a contiguous IPv4 mask.
 int maskPrefixLength(const QString &mask);
-
-// Unix kernels hand interface names over as bytes, which Qt decodes as Latin-1.
-// Names are UTF-8 there (an adapter may be called 以太网), so decode them again.
-// A name whose bytes are not valid UTF-8 is returned unchanged.
-QString recoverUtf8Name(const QString &latin1Name);
 
 // The name the system reports, as the operator would read it.
 QString adapterDisplayName(const QString &reportedName);

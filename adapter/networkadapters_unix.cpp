@@ -1,5 +1,7 @@
 #include "adapter/networkadapters.h"
 
+#include "files/systemname.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -42,6 +44,11 @@ QList<CommandLine> restoreCommands(const AdapterNote &note)
     return iprouteRestoreCommands(argumentOf(note.adapter));
 }
 
+bool restoreSetsNotedAddresses()
+{
+    return false;
+}
+
 QString restoreByHand(const QString &adapter)
 {
     return QStringLiteral("Take it away by hand: sudo ip address del %1/24 dev %2").arg(kServerAddress, adapter);
@@ -51,7 +58,7 @@ AdapterNote systemSettingsOf(const QString &adapter)
 {
     AdapterNote note;
     note.adapter = adapter;
-    const QNetworkInterface found = QNetworkInterface::interfaceFromName(argumentOf(adapter));
+    const QNetworkInterface found = QNetworkInterface::interfaceFromName(QString::fromLatin1(nameToSystem(adapter)));
     for (const QNetworkAddressEntry &entry : found.addressEntries()) {
         if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
             note.addresses.append({entry.ip().toString(), entry.prefixLength()});
@@ -84,7 +91,8 @@ void runCommands(const QList<CommandLine> &commands, int timeoutMs)
 
 QString adapterDisplayName(const QString &reportedName)
 {
-    return recoverUtf8Name(reportedName);
+    // Qt hands the kernel's bytes over as Latin-1.
+    return nameFromSystem(reportedName.toLatin1());
 }
 
 int reversePathFilter(const QString &adapter)

@@ -124,6 +124,11 @@ QList<CommandLine> restoreCommands(const AdapterNote &note)
     return commands;
 }
 
+bool restoreSetsNotedAddresses()
+{
+    return true;
+}
+
 QString restoreByHand(const QString &adapter)
 {
     return QStringLiteral("Give it back by hand: Settings, Network, %1, IP assignment.").arg(adapter);

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
+#include <QStringList>
 
 namespace {
 
@@ -32,6 +33,7 @@ RestoreOutcome restoreNeeded(NetworkAdapters *adapters, const QString &notePath,
         return {RestoreOutcome::NothingToDo,
                 QStringLiteral("ModifyIP changed no adapter: there is nothing to give "
                                "back.")};
+    case AdapterNote::NotAFile:
     case AdapterNote::Unreadable:
     case AdapterNote::Truncated:
         return {RestoreOutcome::Unusable,
@@ -64,15 +66,24 @@ RestoreOutcome restoreAdapter(NetworkAdapters *adapters, const QString &notePath
     // Only a fresh look decides.
     const QList<NetworkAdapter> present = adapters->list();
     const NetworkAdapter *adapter = findAdapter(present, note.adapter);
-    bool restored = adapter && !holds(*adapter, kServerAddress);
-    for (const AdapterNote::Address &entry : note.addresses)
-        restored = restored && (note.dhcp || holds(*adapter, entry.address));
-    if (!restored)
+    QStringList gone; // noted, and not on the adapter now
+    for (const AdapterNote::Address &entry : note.addresses) {
+        if (!note.dhcp && adapter && !holds(*adapter, entry.address))
+            gone << entry.address + QLatin1Char('/') + QString::number(entry.prefixLength);
+    }
+    // Where giving back only takes 192.168.0.92 away (Linux), an address of
+    // its own that went meanwhile (a DHCP lease that ended) is no failure.
+    if (!adapter || holds(*adapter, kServerAddress) || (!gone.isEmpty() && restoreSetsNotedAddresses()))
         return {RestoreOutcome::Failed,
                 QStringLiteral("The adapter %1 could not be given back its earlier settings "
                                "(%2). %3")
                         .arg(note.adapter, note.describe(), restoreByHand(note.adapter))};
     QFile::remove(notePath);
+    if (!gone.isEmpty())
+        return {RestoreOutcome::Restored,
+                QStringLiteral("The adapter %1 no longer holds %2. Of its earlier settings (%3), %4 went "
+                               "meanwhile (a DHCP lease that ended, say), and is for the system to give back.")
+                        .arg(note.adapter, kServerAddress, note.describe(), gone.join(QStringLiteral(", ")))};
     return {RestoreOutcome::Restored,
             QStringLiteral("The adapter %1 has its earlier settings again: %2.").arg(note.adapter, note.describe())};
 }

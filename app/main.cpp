@@ -3,6 +3,7 @@
 #include "adapter/networkadapters.h"
 #include "app/commandline.h"
 #include "app/singleinstance.h"
+#include "files/systemname.h"
 #include "window/application.h"
 #include "window/messages.h"
 #include "window/serverinterface.h"
@@ -77,7 +78,9 @@ int main(int argc, char *argv[])
     applicationStarted();
     QCommandLineParser parser;
     describe(&parser);
-    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
+    // Names and paths as the system gave them, bytes that are not UTF-8 and all.
+    if (!parser.parse(QStringList(QCoreApplication::arguments().value(0)) + systemArguments(argc, argv)) ||
+        !parser.positionalArguments().isEmpty()) {
         const QString error = parser.errorText().isEmpty()
                 ? QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first())
                 : parser.errorText();

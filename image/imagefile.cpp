@@ -1,7 +1,7 @@
 #include "image/imagefile.h"
 
 #include "image/hugepages.h"
-#include "image/regularfile.h"
+#include "files/regularfile.h"
 
 #include <QCoreApplication>
 #include <QFile>

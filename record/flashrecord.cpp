@@ -1,5 +1,6 @@
 #include "record/flashrecord.h"
 
+#include "files/systemname.h"
 #include "image/flashimage.h"
 #include "record/recordwriter.h"
 
@@ -72,14 +73,16 @@ QString isoTime(const QDateTime &time)
 
 } // namespace
 
-FlashRecord::FlashRecord(const QString &path, const QString &stoppedResult, QObject *parent)
+FlashRecord::FlashRecord(const QString &path, const QString &stoppedResult, const RecordWriter::Limits &limits,
+                         QObject *parent)
     : QObject(parent)
     , m_path(path)
     , m_stoppedResult(stoppedResult)
-    , m_writer(new RecordWriter(path, headerLine(), this))
+    , m_writer(new RecordWriter(path, headerLine(), limits, this))
 {
     connect(m_writer, &RecordWriter::written, this, &FlashRecord::written);
     connect(m_writer, &RecordWriter::writeFailed, this, &FlashRecord::writeFailed);
+    connect(m_writer, &RecordWriter::delayed, this, &FlashRecord::delayed);
 }
 
 FlashRecord::~FlashRecord()
@@ -145,10 +148,10 @@ QStringList FlashRecord::fields(const TransferReport &report, const QString &sto
     return {
             isoTime(report.started),
             isoTime(report.ended),
-            endingText(report.ending, stoppedResult),
+            resultText(report, stoppedResult),
             report.connection.address,
             report.deviceMac,
-            served ? QDir::toNativeSeparators(report.image->path()) : QString(),
+            served ? printableName(QDir::toNativeSeparators(report.image->path())) : QString(),
             served ? QString::number(report.image->size()) : QString(),
             served ? report.image->sha256() : QString(),
             QString::number(report.blocksSent),

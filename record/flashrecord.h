@@ -1,6 +1,7 @@
 #ifndef FLASHRECORD_H
 #define FLASHRECORD_H
 
+#include "record/recordwriter.h"
 #include "server/transferreport.h"
 
 #include <QByteArray>
@@ -12,8 +13,6 @@
 #include <QStringList>
 
 #include <functional>
-
-class RecordWriter;
 
 // The record of what went out and to whom: one CSV row (RFC 4180, UTF-8) for
 // every transfer that began and every request refused for want of an image,
@@ -28,7 +27,8 @@ class FlashRecord : public QObject
 public:
     // stoppedResult is how a transfer ended by the program itself reads
     // ("window closed mid-flash").
-    FlashRecord(const QString &path, const QString &stoppedResult, QObject *parent = nullptr);
+    FlashRecord(const QString &path, const QString &stoppedResult, const RecordWriter::Limits &limits = {},
+                QObject *parent = nullptr);
     ~FlashRecord() override;
 
     // In the user's own application data folder; empty, with *problem saying
@@ -55,6 +55,8 @@ signals:
     void written();
     // The last attempt failed: why, and how many rows wait to be written.
     void writeFailed(const QString &reason, int waiting);
+    // Rows have waited a few seconds: how many, and since when.
+    void delayed(int waiting, const QDateTime &since);
 
 private:
     void handOverReady();

@@ -1,6 +1,7 @@
 #include "record/recordfile.h"
 
-#include "image/regularfile.h"
+#include "files/regularfile.h"
+#include "files/systemname.h"
 
 #include <QFile>
 
@@ -19,7 +20,7 @@ bool RecordFile::open(const QString &path, QString *failure)
 {
     // Without following a link, and without waiting for a pipe's reader: what
     // is found is looked at before anything is written.
-    const int fd = ::open(QFile::encodeName(path).constData(),
+    const int fd = ::open(nameToSystem(path).constData(),
                           O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
         *failure = errno == ELOOP ? QStringLiteral("it is a symbolic link, which is not followed")

@@ -1,6 +1,6 @@
 #include "record/recordfile.h"
 
-#include "image/regularfile.h"
+#include "files/regularfile.h"
 
 #include <windows.h>
 

@@ -3,20 +3,21 @@
 #include "record/recordfile.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QList>
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 
 namespace {
 
-// Rows kept while the file cannot be written; beyond this the oldest go, and
-// are counted among those not written.
-const int kMaxWaitingRows = 1000;
 // How long the end waits between looks at whether the operator stopped it.
 const int kSliceMsec = 50;
+// What a waiting row costs beyond its bytes: the array's own bookkeeping.
+const qint64 kRowOverhead = 64;
 
 // Appends the rows in one write, the column names first when the file is new,
 // on a line of their own where the file does not end in a line break.
@@ -42,13 +43,24 @@ bool appendRows(const QString &path, const QByteArray &header, const QList<QByte
 
 struct RecordWriter::Shared
 {
+    struct Row
+    {
+        QByteArray bytes;
+        qint64 queuedMsec; // on the monotonic clock
+        qint64 queuedAt; // the wall clock, for the operator
+    };
+
     QString path;
     QByteArray header;
+    qint64 maxWaitingBytes = 0;
+    QElapsedTimer clock;
     std::mutex mutex;
     std::condition_variable wake; // the writer: rows, or the end
     std::condition_variable finished; // the end: the writer is done
-    QList<QByteArray> rows; // waiting, oldest first
-    int lost = 0; // rows dropped beyond kMaxWaitingRows
+    std::deque<Row> rows; // waiting, oldest first
+    qint64 waitingBytes = 0;
+    size_t inFlight = 0; // the oldest rows, being written now
+    int lost = 0; // rows dropped beyond maxWaitingBytes
     QString failure; // why the latest attempt failed
     bool kicked = false;
     bool ending = false;
@@ -58,13 +70,18 @@ struct RecordWriter::Shared
     RecordWriter *owner = nullptr; // used only under the mutex, and never once abandoned
 };
 
-RecordWriter::RecordWriter(const QString &path, const QByteArray &header, QObject *parent)
+RecordWriter::RecordWriter(const QString &path, const QByteArray &header, const Limits &limits, QObject *parent)
     : QObject(parent)
+    , m_limits(limits)
     , m_shared(std::make_shared<Shared>())
 {
     m_shared->path = path;
     m_shared->header = header;
+    m_shared->maxWaitingBytes = limits.maxWaitingBytes;
+    m_shared->clock.start();
     m_shared->owner = this;
+    m_delayCheck.setInterval(qMax(1, limits.delayedMsec / 5));
+    connect(&m_delayCheck, &QTimer::timeout, this, &RecordWriter::checkDelay);
     m_thread = std::thread(&RecordWriter::writeRows, m_shared);
 }
 
@@ -79,14 +96,46 @@ RecordWriter::~RecordWriter()
 
 void RecordWriter::append(const QByteArray &row)
 {
-    std::lock_guard<std::mutex> lock(m_shared->mutex);
-    m_shared->rows.append(row);
-    while (m_shared->rows.size() > kMaxWaitingRows) {
-        m_shared->rows.removeFirst();
-        ++m_shared->lost;
+    {
+        std::lock_guard<std::mutex> lock(m_shared->mutex);
+        m_shared->rows.push_back({row, m_shared->clock.elapsed(), QDateTime::currentMSecsSinceEpoch()});
+        m_shared->waitingBytes += row.size() + kRowOverhead;
+        // The oldest of those not being written make room.
+        while (m_shared->waitingBytes > m_shared->maxWaitingBytes && m_shared->rows.size() > m_shared->inFlight) {
+            const auto oldest = m_shared->rows.begin() + qptrdiff(m_shared->inFlight);
+            m_shared->waitingBytes -= oldest->bytes.size() + kRowOverhead;
+            m_shared->rows.erase(oldest);
+            ++m_shared->lost;
+        }
+        m_shared->kicked = true;
+        m_shared->wake.notify_one();
     }
-    m_shared->kicked = true;
-    m_shared->wake.notify_one();
+    if (!m_delayCheck.isActive())
+        m_delayCheck.start();
+}
+
+void RecordWriter::checkDelay()
+{
+    int waiting = 0;
+    qint64 queuedMsec = 0;
+    qint64 queuedAt = 0;
+    qint64 now = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_shared->mutex);
+        waiting = int(m_shared->rows.size());
+        if (waiting > 0) {
+            queuedMsec = m_shared->rows.front().queuedMsec;
+            queuedAt = m_shared->rows.front().queuedAt;
+        }
+        now = m_shared->clock.elapsed();
+    }
+    if (waiting == 0) {
+        m_delayCheck.stop();
+        m_delaySaid = false;
+    } else if (!m_delaySaid && now - queuedMsec >= m_limits.delayedMsec) {
+        m_delaySaid = true;
+        emit delayed(waiting, QDateTime::fromMSecsSinceEpoch(queuedAt));
+    }
 }
 
 void RecordWriter::writeRows(const std::shared_ptr<Shared> &shared)
@@ -96,20 +145,25 @@ void RecordWriter::writeRows(const std::shared_ptr<Shared> &shared)
         shared->wake.wait(lock, [&] { return shared->kicked || shared->ending; });
         shared->kicked = false;
         const bool last = shared->ending;
-        const QList<QByteArray> rows = shared->rows;
-        const QString path = shared->path;
-        if (!rows.isEmpty()) {
+        QList<QByteArray> batch;
+        for (const Shared::Row &row : shared->rows)
+            batch.append(row.bytes);
+        if (!batch.isEmpty()) {
+            shared->inFlight = size_t(batch.size());
             lock.unlock();
             QString failure;
-            const bool ok = appendRows(path, shared->header, rows, &failure);
+            const bool ok = appendRows(shared->path, shared->header, batch, &failure);
             lock.lock();
             if (ok) {
-                // Those that came meanwhile stay for the next attempt.
-                shared->rows = shared->rows.mid(int(rows.size()));
+                // Those that came meanwhile stay for the next batch.
+                for (const QByteArray &row : qAsConst(batch))
+                    shared->waitingBytes -= row.size() + kRowOverhead;
+                shared->rows.erase(shared->rows.begin(), shared->rows.begin() + batch.size());
                 shared->failure.clear();
             } else {
                 shared->failure = failure;
             }
+            shared->inFlight = 0;
             const int waiting = int(shared->rows.size()) + shared->lost;
             if (!shared->abandoned) {
                 // Posted to the owner's thread; dropped there if it has gone.
@@ -117,10 +171,12 @@ void RecordWriter::writeRows(const std::shared_ptr<Shared> &shared)
                 QMetaObject::invokeMethod(
                         owner,
                         [owner, ok, failure, waiting] {
-                            if (ok && waiting == 0)
+                            if (ok && waiting == 0) {
+                                owner->m_delaySaid = false;
                                 emit owner->written();
-                            else if (!ok)
+                            } else if (!ok) {
                                 emit owner->writeFailed(failure, waiting);
+                            }
                         },
                         Qt::QueuedConnection);
             }
@@ -135,6 +191,7 @@ void RecordWriter::writeRows(const std::shared_ptr<Shared> &shared)
 int RecordWriter::finish(QDeadlineTimer deadline, const std::function<bool()> &interrupted, QString *reason)
 {
     m_finished = true;
+    m_delayCheck.stop();
     std::unique_lock<std::mutex> lock(m_shared->mutex);
     m_shared->ending = true;
     m_shared->wake.notify_one();
@@ -144,6 +201,14 @@ int RecordWriter::finish(QDeadlineTimer deadline, const std::function<bool()> &i
     }
     const int left = int(m_shared->rows.size()) + m_shared->lost;
     *reason = m_shared->failure;
+    if (left > 0 && reason->isEmpty()) {
+        if (!m_shared->done)
+            *reason = interrupted() ? QStringLiteral("the last attempt to write them was stopped")
+                                    : QStringLiteral("the disk did not answer in time");
+        else
+            *reason = QStringLiteral("the disk was too slow: more rows waited than memory holds (%1 MiB)")
+                              .arg(m_limits.maxWaitingBytes / (1024 * 1024));
+    }
     if (m_shared->done) {
         lock.unlock();
         m_thread.join();
@@ -151,8 +216,6 @@ int RecordWriter::finish(QDeadlineTimer deadline, const std::function<bool()> &i
     }
     // The disk does not answer: nothing is waited for any more.
     m_shared->abandoned = true;
-    if (reason->isEmpty())
-        *reason = QStringLiteral("the disk did not answer in time");
     lock.unlock();
     m_thread.detach();
     return left;

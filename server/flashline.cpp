@@ -18,6 +18,8 @@ FlashLine::FlashLine(const Options &options, QObject *parent)
         connect(server, &TcpServer::hintSig, this, &FlashLine::hintSig);
         connect(server, &TcpServer::deviceConnected, this, &FlashLine::deviceConnected);
         connect(server, &TcpServer::deviceTurnedAway, this, &FlashLine::deviceTurnedAway);
+        connect(server, &TcpServer::deviceDropped, this, &FlashLine::deviceDropped);
+        connect(server, &TcpServer::acceptPaused, this, &FlashLine::acceptPaused);
         connect(server, &TcpServer::requestsEchoed, this,
                 [this](const DeviceConnection &device, const QStringList &requests) {
                     if (shown(device))
@@ -34,10 +36,11 @@ FlashLine::FlashLine(const Options &options, QObject *parent)
         });
         connect(server, &TcpServer::transferEnded, this, [this](const TransferReport &report) {
             m_unshown.remove(report.connection.number);
-            emit transferEnded(report);
+            m_bursts.add(report);
         });
         connect(server, &TcpServer::listenFailed, this, &FlashLine::listenFailed);
     }
+    connect(&m_bursts, &BurstFilter::passed, this, &FlashLine::transferEnded);
     m_thread->start();
 }
 

@@ -1,6 +1,7 @@
 #ifndef FLASHLINE_H
 #define FLASHLINE_H
 
+#include "server/burstfilter.h"
 #include "server/tcpserver.h"
 #include "server/transferreport.h"
 
@@ -46,6 +47,9 @@ public:
     bool transferRunning() const;
     // Ends every flash in progress as Stopped; each is reported.
     void stopTransfer();
+    // Reports what a crowd of empty transfers counted so far at once (the
+    // program ends).
+    void passCounted() { m_bursts.flush(); }
 
 public slots:
     // Serves this image from now on: every flash in progress with another one
@@ -56,6 +60,8 @@ signals:
     void hintSig();
     void deviceConnected(const DeviceConnection &device);
     void deviceTurnedAway(const DeviceConnection &device);
+    void deviceDropped(const DeviceConnection &device);
+    void acceptPaused(const QString &reason);
     void requestsEchoed(const DeviceConnection &device, const QStringList &requests);
     void blockSent(const DeviceConnection &device, int index, const QByteArray &block);
     void progress(const DeviceConnection &device, int percent);
@@ -67,6 +73,7 @@ private:
 
     QThread *m_thread;
     QList<TcpServer *> m_servers; // live on m_thread
+    BurstFilter m_bursts;
     QSharedPointer<FlashImage> m_image;
     // Connections ended for a new image: what they still report on the way
     // is no longer shown, only how they ended.

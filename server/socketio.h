@@ -22,14 +22,30 @@ void enableKeepAlive(QAbstractSocket *socket);
 // of it counts as written then.
 bool writeNow(QAbstractSocket *socket, const char *data, qint64 size);
 
-// A socket that listens on port on every IPv4 address of one adapter alone
-// (Linux: SO_BINDTODEVICE), so that several adapters that hold the same
-// address each have a listener of their own. Returns its descriptor, or -1
-// and why not.
-qintptr listenOnAdapter(const QString &adapter, quint16 port, QString *error);
-
 // The platform's halves (socketio_unix.cpp, socketio_win.cpp).
 namespace socketio {
+// A listening socket on port (0: any free one), on every address: IPv6 and
+// IPv4 alike where the system has IPv6. Returns its descriptor, or -1 and why
+// not in the system's words.
+qintptr listenOnAll(quint16 port, QString *error);
+// The same on every IPv4 address of one adapter alone (Linux: SO_BINDTODEVICE),
+// so that several adapters that hold the same address each have a listener of
+// their own. adapter: the interface's name as the system has it, in bytes.
+qintptr listenOnAdapter(const QByteArray &adapter, quint16 port, QString *error);
+
+enum class Acceptance {
+    Connection, // a connection, its descriptor returned
+    NoneWaiting,
+    OutOfDescriptors, // the process or the system has no descriptor left
+    Failed, // this one failed (it went away before it was taken); others may follow
+};
+// Takes the next connection waiting on the listener, without blocking.
+qintptr accept(qintptr listener, Acceptance *acceptance, QString *error);
+quint16 localPort(qintptr descriptor);
+void closeSocket(qintptr descriptor);
+// Bytes that arrived on the connection and are not read yet.
+qint64 bytesPending(qintptr descriptor);
+
 void setKeepAliveTimes(qintptr descriptor, int idleSeconds, int intervalSeconds, int probes);
 // Bytes the system took at once (0 when it has no room now), or -1 when the
 // connection has failed.

@@ -1,19 +1,20 @@
 #include "server/tcpserver.h"
 
 #include "adapter/networkadapters.h"
+#include "files/systemname.h"
 #include "image/flashimage.h"
+#include "server/listener.h"
 #include "server/socketio.h"
 
 #include <QDebug>
 #include <QMetaMethod>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 TcpServer::TcpServer(const Options &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
-    , m_server(new QTcpServer(this))
+    , m_server(new Listener(50, this))
     // Started by the first image handed over.
     , m_watchTimer(new QTimer(this))
     , m_frameTimer(new QTimer(this))
@@ -25,7 +26,8 @@ TcpServer::TcpServer(const Options &options, QObject *parent)
     // should not wait a whole extra period for it.
     m_watchTimer->setTimerType(Qt::PreciseTimer);
     m_frameTimer->setSingleShot(true);
-    connect(m_server, &QTcpServer::newConnection, this, &TcpServer::newClientConnect);
+    connect(m_server, &Listener::accepted, this, &TcpServer::newClientConnect);
+    connect(m_server, &Listener::paused, this, &TcpServer::acceptPaused);
     connect(m_watchTimer, &QTimer::timeout, this, &TcpServer::slotJudgeDisconnect);
     connect(m_frameTimer, &QTimer::timeout, this, &TcpServer::showUnshown);
 }
@@ -41,21 +43,11 @@ TcpServer::~TcpServer()
 
 bool TcpServer::startListen()
 {
-    if (m_server->isListening())
+    if (m_server->listen(m_options.port, nameToSystem(m_options.adapter)))
         return true;
-    QString error;
-    if (m_options.adapter.isEmpty()) {
-        if (m_server->listen(QHostAddress::Any, m_options.port))
-            return true;
-        error = m_server->errorString();
-    } else {
-        const qintptr descriptor = listenOnAdapter(m_options.adapter, m_options.port, &error);
-        if (descriptor != -1 && m_server->setSocketDescriptor(descriptor))
-            return true;
-    }
-    m_error = error;
-    qDebug().noquote() << error;
-    emit listenFailed(error);
+    m_error = m_server->errorString();
+    qDebug().noquote() << m_error;
+    emit listenFailed(m_error);
     return false;
 }
 
@@ -81,7 +73,7 @@ QString TcpServer::errorString() const
 
 quint16 TcpServer::serverPort() const
 {
-    return m_server->serverPort();
+    return m_server->port();
 }
 
 bool TcpServer::transferRunning() const
@@ -149,10 +141,26 @@ bool TcpServer::fromDeviceNetwork(const QTcpSocket *socket) const
     return local.isLoopback() || local == QHostAddress(kServerAddress);
 }
 
-void TcpServer::newClientConnect()
+void TcpServer::newClientConnect(qintptr descriptor)
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection())
-        admit(socket);
+    auto *socket = new QTcpSocket;
+    if (!socket->setSocketDescriptor(descriptor)) {
+        socketio::closeSocket(descriptor);
+        delete socket;
+        return;
+    }
+    admit(socket);
+}
+
+Transfer *TcpServer::roomMaker() const
+{
+    // One that has sent anything is asking, even where its request is not
+    // read yet; one that was refused is served no more.
+    for (Transfer *transfer : m_transfers) {
+        if (!transfer->isFlashing() && (transfer->state() == Transfer::State::Ended || !transfer->hasSentAnything()))
+            return transfer;
+    }
+    return nullptr;
 }
 
 void TcpServer::admit(QTcpSocket *socket)
@@ -165,23 +173,19 @@ void TcpServer::admit(QTcpSocket *socket)
         return;
     }
     if (m_transfers.size() >= m_options.devices) {
-        // The oldest that has nothing under way makes room, so that idle
-        // connections cannot hold the places; those being flashed are never
+        // The oldest that has sent nothing makes room, so that idle
+        // connections cannot hold the places; those that asked are never
         // disturbed.
-        Transfer *idle = nullptr;
-        for (Transfer *transfer : qAsConst(m_transfers)) {
-            if (!transfer->isFlashing()) {
-                idle = transfer;
-                break;
-            }
-        }
+        Transfer *idle = roomMaker();
         if (!idle) {
             socket->close();
             socket->deleteLater();
             emit deviceTurnedAway(newcomer);
             return;
         }
+        const DeviceConnection dropped = idle->connection();
         idle->drop();
+        emit deviceDropped(dropped);
     }
 
     auto *transfer = new Transfer(socket, m_nextNumber, m_options.adapter, m_options.limits, this);

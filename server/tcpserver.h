@@ -13,7 +13,7 @@
 #include <QStringList>
 
 class FlashImage;
-class QTcpServer;
+class Listener;
 class QTcpSocket;
 class QTimer;
 
@@ -38,7 +38,8 @@ public:
         // Listen on this adapter alone (Linux); empty: on every address.
         QString adapter;
         // Devices at once. A newcomer when every place is taken replaces the
-        // oldest connection that is not being flashed, or is turned away.
+        // oldest connection that has sent nothing (or was refused), or is
+        // turned away.
         int devices = 1;
         ImageUse imageUse = ImageUse::OneFlash;
         // How long a device told the length may go without an answer (it
@@ -83,9 +84,14 @@ signals:
     // connection is no longer served.
     void hintSig();
     void deviceConnected(const DeviceConnection &device);
-    // A device came while every place was taken by devices being flashed;
+    // A device came while every place was taken by devices that had asked;
     // it was closed.
     void deviceTurnedAway(const DeviceConnection &device);
+    // A connection that had sent nothing was closed to make room for a newcomer.
+    void deviceDropped(const DeviceConnection &device);
+    // Taking devices paused for want of file descriptors, and goes on as soon
+    // as one is free: why, in the system's words.
+    void acceptPaused(const QString &reason);
     // Requests that arrived while an image was offered, each cut to its first
     // characters; gathered, at most once a display frame.
     void requestsEchoed(const DeviceConnection &device, const QStringList &requests);
@@ -114,8 +120,10 @@ private:
         QStringList requests;
     };
 
-    void newClientConnect();
+    void newClientConnect(qintptr descriptor);
     void admit(QTcpSocket *socket);
+    // The oldest connection that may make room for a newcomer, or none.
+    Transfer *roomMaker() const;
     bool fromDeviceNetwork(const QTcpSocket *socket) const;
     void reportEnded(Transfer *transfer, const TransferReport &report);
     void forget(Transfer *transfer);
@@ -124,7 +132,7 @@ private:
     void offerImage(const QSharedPointer<FlashImage> &image);
 
     const Options m_options;
-    QTcpServer *m_server;
+    Listener *m_server;
     QTimer *m_watchTimer;
     QTimer *m_frameTimer;
     QSharedPointer<FlashImage> m_image;

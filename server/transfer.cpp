@@ -51,6 +51,11 @@ bool Transfer::isFlashing() const
     return m_state == State::LengthTold || m_state == State::Sending || m_state == State::AllSent;
 }
 
+bool Transfer::hasSentAnything() const
+{
+    return m_heard || m_socket->bytesAvailable() > 0 || socketio::bytesPending(m_socket->socketDescriptor()) > 0;
+}
+
 DeviceConnection Transfer::connection() const
 {
     return {m_number, m_adapter, m_peer.toString()};
@@ -80,6 +85,7 @@ void Transfer::readClientData()
     const QByteArray data = m_socket->readAll();
     if (data.isEmpty())
         return;
+    m_heard = true;
     const QString request = requestTextOf(data);
     if (m_image)
         emit requestEchoed(request.left(m_limits.maxEchoChars));

@@ -52,6 +52,8 @@ public:
     // newcomer in its place would corrupt its flash.
     bool isFlashing() const;
     DeviceConnection connection() const;
+    // Anything at all came from the device, read or still waiting to be.
+    bool hasSentAnything() const;
     // The image it serves, or is offered until it asks.
     QSharedPointer<FlashImage> image() const { return m_image; }
 
@@ -106,6 +108,7 @@ private:
     const QHostAddress m_peer;
     const QHostAddress m_local;
     State m_state = State::Connected;
+    bool m_heard = false;
 
     QSharedPointer<FlashImage> m_image;
     QByteArray m_bytes; // the image's, shared and never written

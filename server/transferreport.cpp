@@ -25,3 +25,11 @@ QString endingWord(TransferReport::Ending ending)
     }
     return QStringLiteral("refused");
 }
+
+QString resultText(const TransferReport &report, const QString &stoppedResult)
+{
+    const QString text = endingText(report.ending, stoppedResult);
+    if (report.connections <= 1)
+        return text;
+    return QStringLiteral("%1, %2 blocks, %3 connections").arg(text).arg(report.blocksSent).arg(report.connections);
+}

@@ -45,6 +45,9 @@ struct TransferReport
     int blocksSent = 0; // blocks written to the connection
     qint64 bytesSent = 0; // image bytes among them (without the last block's filler)
     qint64 elapsedNs = 0;
+    // Connections this report stands for: more than one for a crowd of empty
+    // transfers from one device counted together (BurstFilter).
+    int connections = 1;
 
     double seconds() const { return elapsedNs / 1e9; }
     double mibPerSecond() const { return elapsedNs > 0 ? bytesSent / (1024.0 * 1024.0) / seconds() : 0; }
@@ -56,6 +59,10 @@ Q_DECLARE_METATYPE(TransferReport)
 // How the operator and the record word an ending; stoppedResult words Stopped
 // for the program that stopped ("window closed mid-flash").
 QString endingText(TransferReport::Ending ending, const QString &stoppedResult);
+
+// The record's result: the ending's words, and for a crowd counted together
+// how many connections took no block.
+QString resultText(const TransferReport &report, const QString &stoppedResult);
 
 // One fixed word per ending, for programs that read what the station says.
 QString endingWord(TransferReport::Ending ending);

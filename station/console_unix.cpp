@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -67,10 +68,17 @@ bool writeAll(FILE *stream, const char *data, qint64 size)
     qint64 done = 0;
     while (done < size) {
         const ssize_t written = ::write(fd, data + done, size_t(size - done));
-        if (written > 0)
+        if (written > 0) {
             done += written;
-        else if (written < 0 && errno != EINTR && errno != EAGAIN)
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // An output made non-blocking by whoever shares it, and full: this
+            // thread waits for room rather than spin (nothing else waits for it).
+            pollfd room{fd, POLLOUT, 0};
+            if (::poll(&room, 1, -1) < 0 && errno != EINTR)
+                return false;
+        } else if (written < 0 && errno != EINTR) {
             return false;
+        }
     }
     return true;
 }

@@ -3,7 +3,9 @@
 #include "adapter/networkadapters.h"
 #include "app/commandline.h"
 #include "app/singleinstance.h"
+#include "files/systemname.h"
 #include "station/console.h"
+#include "station/descriptors.h"
 #include "station/station.h"
 #include "station/stationoutput.h"
 #include "image/imagefile.h"
@@ -16,6 +18,8 @@
 namespace {
 
 StationOutput *g_errors = nullptr;
+// What the station itself keeps open besides the devices' connections.
+const qint64 kOwnDescriptors = 32;
 
 // The server's debug lines are for developers; the operator reads the
 // station's own. Warnings go where errors go, without holding anyone up.
@@ -73,7 +77,8 @@ int main(int argc, char *argv[])
                       QStringLiteral("Standard output carries JSON objects only, one a line, for a line "
                                      "controller; errors stay on standard error.")});
     addRecordOptions(&parser);
-    if (!parser.parse(application.arguments()))
+    // Names and paths as the system gave them, bytes that are not UTF-8 and all.
+    if (!parser.parse(QStringList(application.arguments().value(0)) + systemArguments(argc, argv)))
         return usage(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
         return usage(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -99,6 +104,15 @@ int main(int argc, char *argv[])
         return usage(QStringLiteral("--adapter needs Linux; here, use --devices with devices of distinct addresses"));
     if (options.adapters.removeDuplicates() > 0)
         return usage(QStringLiteral("an adapter is named twice"));
+    // A connection is an open file; Qt, the record and the output take a few more.
+    const qint64 needed = qint64(options.devices) * qMax(1, int(options.adapters.size())) + kOwnDescriptors;
+    qint64 limit = 0;
+    if (!makeRoomForDescriptors(needed, &limit))
+        return usage(QStringLiteral("%1 devices at once need about %2 open files, but this session allows at most %3 "
+                                    "(ulimit -Hn): raise that limit, or ask for fewer devices")
+                             .arg(qint64(options.devices) * qMax(1, int(options.adapters.size())))
+                             .arg(needed)
+                             .arg(limit));
     QString recordProblem;
     options.logPath = recordPath(parser, &recordProblem);
     if (!recordProblem.isEmpty()) {

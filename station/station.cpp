@@ -2,7 +2,9 @@
 
 #include "adapter/networkadapters.h"
 #include "station/console.h"
+#include "station/oncepersecond.h"
 #include "station/stationoutput.h"
+#include "files/systemname.h"
 #include "image/flashimage.h"
 #include "server/flashline.h"
 #include "record/flashrecord.h"
@@ -43,8 +45,19 @@ Station::Station(const Options &options, NetworkAdapters *adapters, StationOutpu
     , m_out(out)
     , m_err(err)
 {
-    m_turnedAwayTimer.setInterval(1000);
-    connect(&m_turnedAwayTimer, &QTimer::timeout, this, &Station::sayTurnedAway);
+    // A crowd that comes and goes fast cannot flood the output.
+    m_turnedAway = new OncePerSecond(
+            [this](int count, const DeviceConnection &last) {
+                sayCrowd(QStringLiteral("turned-away"), count, last, QStringLiteral("turned away"),
+                         QStringLiteral("every place is being flashed"));
+            },
+            this);
+    m_dropped = new OncePerSecond(
+            [this](int count, const DeviceConnection &last) {
+                sayCrowd(QStringLiteral("dropped"), count, last, QStringLiteral("closed to make room for a newcomer"),
+                         QStringLiteral("it had sent nothing"));
+            },
+            this);
 }
 
 Station::~Station() = default;
@@ -83,17 +96,17 @@ bool Station::checkAdapters()
         auto found = std::find_if(present.begin(), present.end(),
                                   [&name](const NetworkAdapter &adapter) { return adapter.name == name; });
         if (found == present.end()) {
-            error(QStringLiteral("there is no adapter called %1").arg(name));
+            error(QStringLiteral("there is no adapter called %1").arg(printableName(name)));
             return false;
         }
         if (found->loopback) {
-            error(QStringLiteral("%1 is a loopback interface: no device is ever behind it").arg(name));
+            error(QStringLiteral("%1 is a loopback interface: no device is ever behind it").arg(printableName(name)));
             return false;
         }
         if (!found->addresses.contains(QHostAddress(kServerAddress))) {
             error(QStringLiteral("the adapter %1 does not hold %2, so its device would not find this PC: give it that "
                                  "address (sudo ip address add %2/24 dev %1) and start again")
-                          .arg(name, kServerAddress));
+                          .arg(printableName(name), kServerAddress));
             return false;
         }
     }
@@ -105,12 +118,12 @@ bool Station::checkAdapters()
                 m_err->line(QStringLiteral("warning: the kernel's strict reverse-path filter drops the packets of the "
                                            "device on %1, since several adapters hold %2: make it loose with sudo "
                                            "sysctl -w net.ipv4.conf.all.rp_filter=2 net.ipv4.conf.%1.rp_filter=2")
-                                    .arg(name, kServerAddress));
+                                    .arg(printableName(name), kServerAddress));
         }
     }
     if (!m_options.json)
         m_out->line(QStringLiteral("Adapters %1 hold %2.")
-                            .arg(m_options.adapters.join(QStringLiteral(", ")), kServerAddress));
+                            .arg(printableName(m_options.adapters.join(QStringLiteral(", "))), kServerAddress));
     return true;
 }
 
@@ -120,7 +133,7 @@ bool Station::start()
         return false;
 
     m_image = FlashImage::load(m_options.imagePath);
-    const QString path = QDir::toNativeSeparators(m_image->path());
+    const QString path = printableName(QDir::toNativeSeparators(m_image->path()));
     if (!m_image->isLoaded() || m_image->size() == 0) {
         error(QStringLiteral("cannot use the image %1: %2")
                       .arg(path, m_image->isLoaded() ? QStringLiteral("it is empty") : m_image->failure()));
@@ -144,16 +157,28 @@ bool Station::start()
     line.adapters = m_options.adapters;
     m_line = new FlashLine(line, this);
     connect(m_line, &FlashLine::deviceConnected, this, &Station::showConnected);
-    connect(m_line, &FlashLine::deviceTurnedAway, this, &Station::showTurnedAway);
+    connect(m_line, &FlashLine::deviceTurnedAway, m_turnedAway, &OncePerSecond::add);
+    connect(m_line, &FlashLine::deviceDropped, m_dropped, &OncePerSecond::add);
+    connect(m_line, &FlashLine::acceptPaused, this, [this](const QString &reason) {
+        m_err->line(QStringLiteral("warning: taking devices paused: %1. Devices wait until one is free; raise the "
+                                   "limit of open files (ulimit -n) for more at once")
+                            .arg(reason));
+    });
     connect(m_line, &FlashLine::progress, this, &Station::showProgress);
     connect(m_line, &FlashLine::transferEnded, this, &Station::showEnded);
     if (!m_options.logPath.isEmpty()) {
-        m_record = new FlashRecord(m_options.logPath, QStringLiteral("station stopped mid-flash"), this);
+        m_record = new FlashRecord(m_options.logPath, QStringLiteral("station stopped mid-flash"), {}, this);
         connect(m_line, &FlashLine::transferEnded, m_record, &FlashRecord::record);
         FlashRecord *record = m_record;
         connect(record, &FlashRecord::writeFailed, this, [this, record](const QString &reason, int waiting) {
             m_err->line(QStringLiteral("warning: the flash record %1 was not written: %2 (%3 waiting)")
                                 .arg(QDir::toNativeSeparators(record->path()), reason, plural(waiting, "row", "rows")));
+        });
+        connect(record, &FlashRecord::delayed, this, [this, record](int waiting, const QDateTime &since) {
+            m_err->line(QStringLiteral("warning: %1 of the flash record %2 wait to be written, since %3: the disk is "
+                                       "slow; they are kept and written as it takes them")
+                                .arg(plural(waiting, "row", "rows"), QDir::toNativeSeparators(record->path()),
+                                     since.time().toString(QStringLiteral("HH:mm:ss"))));
         });
     }
     QString listenError;
@@ -208,42 +233,21 @@ void Station::showConnected(const DeviceConnection &device)
                           {QStringLiteral("device"), device.address}}));
 }
 
-// A device that comes while every place is being flashed is said at once;
-// more in the same second are counted and said together, so that connections
-// that come and go fast cannot flood the output.
-void Station::showTurnedAway(const DeviceConnection &device)
+void Station::sayCrowd(const QString &event, int count, const DeviceConnection &device, const QString &what,
+                       const QString &why)
 {
-    m_lastTurnedAway = device;
-    if (m_turnedAwayTimer.isActive()) {
-        ++m_turnedAway;
-        return;
-    }
-    m_turnedAway = 1;
-    sayTurnedAway();
-    m_turnedAwayTimer.start();
-}
-
-void Station::sayTurnedAway()
-{
-    if (m_turnedAway == 0) {
-        m_turnedAwayTimer.stop();
-        return;
-    }
-    const DeviceConnection &device = m_lastTurnedAway;
     if (m_options.json) {
-        m_out->line(json({{QStringLiteral("event"), QStringLiteral("turned-away")},
+        m_out->line(json({{QStringLiteral("event"), event},
                           {QStringLiteral("adapter"), device.adapter},
                           {QStringLiteral("device"), device.address},
-                          {QStringLiteral("count"), m_turnedAway}}));
-    } else if (m_turnedAway == 1) {
-        m_out->line(QStringLiteral("%1 turned away: every place is being flashed")
-                            .arg(deviceName(device.adapter, device.address)));
+                          {QStringLiteral("count"), count}}));
+    } else if (count == 1) {
+        m_out->line(QStringLiteral("%1 %2: %3").arg(deviceName(device.adapter, device.address), what, why));
     } else {
-        m_out->line(
-                QStringLiteral("%1 turned away in a second, the last %2: every place is being flashed")
-                        .arg(plural(m_turnedAway, "device", "devices"), deviceName(device.adapter, device.address)));
+        m_out->line(QStringLiteral("%1 %2 in a second, the last %3: %4")
+                            .arg(plural(count, "device", "devices"), what, deviceName(device.adapter, device.address),
+                                 why));
     }
-    m_turnedAway = 0;
 }
 
 void Station::showProgress(const DeviceConnection &device, int percent)
@@ -286,8 +290,8 @@ void Station::showEnded(const TransferReport &report)
 {
     const bool complete = report.ending == TransferReport::Complete;
     const QString adapter = report.connection.adapter;
-    ++m_total.began;
-    ++m_byAdapter[adapter].began;
+    m_total.began += report.connections;
+    m_byAdapter[adapter].began += report.connections;
     m_total.complete += complete;
     m_byAdapter[adapter].complete += complete;
     if (m_live.remove(report.connection.number) && m_out->isLive())
@@ -298,6 +302,7 @@ void Station::showEnded(const TransferReport &report)
         end.insert(QStringLiteral("event"), QStringLiteral("end"));
         end.insert(QStringLiteral("flash"), m_total.began);
         end.insert(QStringLiteral("connection"), report.connection.number);
+        end.insert(QStringLiteral("connections"), report.connections);
         end.insert(QStringLiteral("result"), endingWord(report.ending));
         m_out->line(json(end));
     } else {
@@ -305,7 +310,7 @@ void Station::showEnded(const TransferReport &report)
                             .arg(m_total.began)
                             .arg(deviceName(adapter, report.connection.address),
                                  report.deviceMac.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(report.deviceMac),
-                                 endingText(report.ending, QStringLiteral("stopped mid-flash")),
+                                 resultText(report, QStringLiteral("stopped mid-flash")),
                                  QString::number(report.seconds(), 'f', 3),
                                  QString::number(report.mibPerSecond(), 'f', 2)));
     }
@@ -343,7 +348,10 @@ void Station::conclude()
     if (m_concluded)
         return;
     m_concluded = true;
-    sayTurnedAway();
+    if (m_line)
+        m_line->passCounted();
+    m_turnedAway->flush();
+    m_dropped->flush();
 
     // One last attempt for rows that wait; a second Ctrl+C ends it.
     int unwritten = 0;

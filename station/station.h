@@ -16,6 +16,7 @@ class FlashImage;
 class FlashLine;
 class FlashRecord;
 class NetworkAdapters;
+class OncePerSecond;
 class StationOutput;
 
 // The flashing station: a bench or a line that flashes devices without
@@ -71,11 +72,11 @@ private:
 
     bool checkAdapters();
     void showConnected(const DeviceConnection &device);
-    void showTurnedAway(const DeviceConnection &device);
     void showProgress(const DeviceConnection &device, int percent);
     void showEnded(const TransferReport &report);
     void showLive();
-    void sayTurnedAway();
+    void sayCrowd(const QString &event, int count, const DeviceConnection &device, const QString &what,
+                  const QString &why);
     void finishWhenIdle();
     void conclude();
     void error(const QString &text);
@@ -90,9 +91,8 @@ private:
     QMap<int, LiveDevice> m_live; // by connection number
     Tally m_total;
     QMap<QString, Tally> m_byAdapter;
-    int m_turnedAway = 0; // since the last line that said so
-    DeviceConnection m_lastTurnedAway;
-    QTimer m_turnedAwayTimer;
+    OncePerSecond *m_turnedAway;
+    OncePerSecond *m_dropped;
     bool m_stopping = false;
     bool m_concluded = false;
 };

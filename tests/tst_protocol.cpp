@@ -237,6 +237,7 @@ void ProtocolTest::randomWalk()
         QByteArray image; // the one it is served
         int next = 0; // its next block
         bool flashing = false;
+        bool sent = false; // anything at all: it is asking, and keeps its place
     };
     std::vector<Modelled> devices;
     QByteArray held;
@@ -262,19 +263,19 @@ void ProtocolTest::randomWalk()
                 }
             }
         } else if (action < 10 || devices.empty()) {
-            // A device comes: taken while a place is free or idle, else turned away.
-            const auto idle =
-                    std::find_if(devices.begin(), devices.end(), [](const Modelled &m) { return !m.flashing; });
+            // A device comes: taken while a place is free or one has sent nothing, else turned away.
+            const auto idle = std::find_if(devices.begin(), devices.end(),
+                                           [](const Modelled &m) { return !m.flashing && !m.sent; });
             auto device = std::make_unique<TestDevice>(QStringLiteral("127.0.0.1"), served.server->serverPort());
             last = QStringLiteral("a device comes to %1 others").arg(devices.size());
             if (devices.size() < 3) {
-                devices.push_back({std::move(device), held, 0, false});
+                devices.push_back({std::move(device), held, 0, false, false});
                 QVERIFY2(waitFor([&] { return served.server->deviceCount() == int(devices.size()); }),
                          qPrintable(last));
             } else if (idle != devices.end()) {
                 QVERIFY2(idle->device->closedByServer(), qPrintable(last));
                 devices.erase(idle);
-                devices.push_back({std::move(device), held, 0, false});
+                devices.push_back({std::move(device), held, 0, false, false});
             } else {
                 QVERIFY2(device->closedByServer(), qPrintable(last));
             }
@@ -295,6 +296,7 @@ void ProtocolTest::randomWalk()
             }
             const int zero = request.indexOf('\0');
             const QByteArray text = zero < 0 ? request : request.left(zero);
+            modelled.sent = true;
             Answer answer = nothing();
             if (text == "updata") {
                 answer = length();

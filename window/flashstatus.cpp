@@ -79,7 +79,7 @@ void FlashStatus::showDigest()
 void FlashStatus::showLastFlash(const TransferReport &report)
 {
     QString text = QStringLiteral("Last flash: %1 at %2, device %3")
-                           .arg(endingText(report.ending, QStringLiteral("window closed mid-flash")),
+                           .arg(resultText(report, QStringLiteral("window closed mid-flash")),
                                 report.ended.time().toString(QStringLiteral("HH:mm:ss")), report.connection.address);
     // The hardware address only where the PC knows it.
     if (!report.deviceMac.isEmpty())
@@ -92,6 +92,14 @@ void FlashStatus::showLastFlash(const TransferReport &report)
 void FlashStatus::showRecordFailure(const QString &reason, int waiting)
 {
     m_record->setText(QStringLiteral("The flash record was not written: %1 (%2 rows wait)").arg(reason).arg(waiting));
+    m_record->setToolTip(m_record->text());
+}
+
+void FlashStatus::showRecordDelay(int waiting, const QDateTime &since)
+{
+    m_record->setText(QStringLiteral("The flash record is behind: %1 rows wait to be written, since %2 (a slow disk)")
+                              .arg(waiting)
+                              .arg(since.time().toString(QStringLiteral("HH:mm:ss"))));
     m_record->setToolTip(m_record->text());
 }
 

@@ -3,6 +3,7 @@
 
 #include "server/transferreport.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QSharedPointer>
 
@@ -24,6 +25,7 @@ public:
     void showLastFlash(const TransferReport &report);
     void showRecordFailure(const QString &reason, int waiting);
     void clearRecordFailure();
+    void showRecordDelay(int waiting, const QDateTime &since);
     // A note that stays (in red): what the operator should know before flashing.
     void showNote(const QString &text);
 

@@ -76,10 +76,11 @@ ServerInterface::ServerInterface(const Options &options, NetworkAdapters *adapte
     connect(m_line, &FlashLine::transferEnded, this, &ServerInterface::showTransferEnded);
     connect(m_line, &FlashLine::listenFailed, this, &ServerInterface::tellPortInUse);
     if (!m_options.logPath.isEmpty()) {
-        m_record = new FlashRecord(m_options.logPath, QStringLiteral("window closed mid-flash"), this);
+        m_record = new FlashRecord(m_options.logPath, QStringLiteral("window closed mid-flash"), {}, this);
         connect(m_line, &FlashLine::transferEnded, m_record, &FlashRecord::record);
         connect(m_record, &FlashRecord::writeFailed, m_status, &FlashStatus::showRecordFailure);
         connect(m_record, &FlashRecord::written, m_status, &FlashStatus::clearRecordFailure);
+        connect(m_record, &FlashRecord::delayed, m_status, &FlashStatus::showRecordDelay);
     }
 
     connect(m_downloadButton, &QPushButton::clicked, this, &ServerInterface::slotOpenFile);
@@ -217,16 +218,17 @@ bool ServerInterface::noteAdapterSettings()
 {
     // The older note is the true original: a later ModifyIP keeps it.
     AdapterNote existing;
-    QString problem;
-    if (AdapterNote::read(notePath(), &existing, &problem) == AdapterNote::Read)
+    QString failure;
+    const AdapterNote::Reading reading = AdapterNote::read(notePath(), &existing, &failure);
+    if (reading == AdapterNote::Read)
         return true;
     AdapterNote note = m_adapterSearch.adapters()->settingsOf(m_adapterSearch.adapterName());
     // Never a note of the address it is about to get.
     const auto ours = std::remove_if(note.addresses.begin(), note.addresses.end(),
                                      [](const AdapterNote::Address &entry) { return entry.address == kServerAddress; });
     note.addresses.erase(ours, note.addresses.end());
-    QString failure;
-    if (note.write(notePath(), &failure))
+    // Something else in the note's place (a link, a pipe) is left alone.
+    if (reading != AdapterNote::NotAFile && note.write(notePath(), &failure))
         return true;
     showInformation(this,
                     QStringLiteral("TcpServer could not note how the adapter %1 is set (%2: %3), so it could "
@@ -260,6 +262,7 @@ void ServerInterface::finishRecord()
         return;
     // The flashes just ended are reported on their way still: their rows first.
     QCoreApplication::sendPostedEvents(m_line);
+    m_line->passCounted();
     QString reason;
     const int unwritten = record->finish(
             QDeadlineTimer(kLastRecordAttemptMsec), [] { return false; }, &reason);

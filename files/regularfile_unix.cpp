@@ -1,4 +1,6 @@
-#include "image/regularfile.h"
+#include "files/regularfile.h"
+
+#include "files/systemname.h"
 
 #include <QFile>
 
@@ -9,7 +11,7 @@
 
 bool openRegularFile(const QString &path, QFile *file, QString *failure)
 {
-    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int descriptor = ::open(nameToSystem(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
@@ -37,4 +39,10 @@ bool keepRegularFile(qintptr handle, QString *failure)
     *failure = QStringLiteral("it is not a regular file");
     ::close(int(handle));
     return false;
+}
+
+bool ownedByThisUser(const QFile &file)
+{
+    struct stat status;
+    return ::fstat(file.handle(), &status) == 0 && status.st_uid == ::geteuid();
 }

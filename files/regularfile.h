@@ -18,4 +18,8 @@ bool openRegularFile(const QString &path, QFile *file, QString *failure);
 // otherwise closes it and says why. The flash record is opened the same way.
 bool keepRegularFile(qintptr handle, QString *failure);
 
+// Whether the file just opened belongs to the user the program runs as
+// (Windows: the user's own folders hold only the user's files, so always).
+bool ownedByThisUser(const QFile &file);
+
 #endif // REGULARFILE_H
