@@ -5,7 +5,7 @@ cd "$(dirname "$0")"
 . scripts/packages.sh
 ensure_packages $BUILD_PACKAGES
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 # The program, and what the README has you run beside it: the device emulator,
 # the station and (Linux) the address helper.
 cmake --build build

@@ -22,7 +22,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 run_suite() {
     build=$1
     shift
-    cmake -S . -B "$build" -G Ninja -DTCPSERVER_BUILD_TESTS=ON "$@"
+    cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=ON "$@"
     cmake --build "$build" -j "$jobs"
     (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs")
 }

@@ -10,7 +10,7 @@ set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build-windows}
 qt=$(scripts/windows-qt.sh ${TCPSERVER_WINDOWS_QT_FIND:+--find})
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTCPSERVER_BUILD_TESTS=ON \
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
     -DCMAKE_TOOLCHAIN_FILE="$(pwd)/packaging/windows/mingw-w64.cmake" -DTCPSERVER_WINDOWS_QT="$qt"
 cmake --build "$build"
 (cd "$build" && cpack -G "ZIP;NSIS" >/dev/null && ls "$(pwd)"/tcpserver-*-win64.zip "$(pwd)"/tcpserver-*-win64-setup.exe)

@@ -16,7 +16,7 @@ git ls-files | while IFS= read -r file; do
     cmp -s "$file" "$work/src/$file" 2>/dev/null || { mkdir -p "$work/src/$(dirname "$file")" && cp "$file" "$work/src/$file"; }
 done
 [ ! -f "$work/mutated" ] || touch "$work/src/$(cat "$work/mutated")"
-cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTCPSERVER_BUILD_TESTS=ON \
+cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
     -DTCPSERVER_SANITIZE=OFF -DTCPSERVER_SUITE_TIMEOUT=60 >"$work/log" 2>&1
 cmake --build "$work/build" >>"$work/log" 2>&1 || { cat "$work/log"; exit 1; }
 

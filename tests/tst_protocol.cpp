@@ -102,6 +102,7 @@ private slots:
     void progressShown_data();
     void progressShown();
     void blocksCountOnlyWhenWritten();
+    void aDeviceThatAskedKeepsItsPlace();
     void strangerGetsNothing();
     void randomWalk();
     void idleConnectionsAreProbed();
@@ -194,6 +195,38 @@ void ProtocolTest::blocksCountOnlyWhenWritten()
         QCOMPARE(report.blocksSent, 1);
         QCOMPARE(report.bytesSent, qint64(1024));
     }
+}
+
+// Three connections taken at one go, two places: the one whose request is not
+// read yet is asking all the same; the one that has sent nothing makes room.
+void ProtocolTest::aDeviceThatAskedKeepsItsPlace()
+{
+    TcpServer::Options options;
+    options.devices = 2;
+    options.imageUse = TcpServer::ImageUse::EveryDevice;
+    Served served(3000, options);
+    QSignalSpy dropped(served.server.get(), &TcpServer::deviceDropped);
+    QSignalSpy turnedAway(served.server.get(), &TcpServer::deviceTurnedAway);
+    // Connected without running the event loop: the server meets all three at once.
+    QTcpSocket asking;
+    QTcpSocket silent;
+    QTcpSocket newcomer;
+    for (QTcpSocket *socket : {&asking, &silent, &newcomer}) {
+        socket->bind(QHostAddress(socket == &asking ? "127.0.0.2" : socket == &silent ? "127.0.0.3" : "127.0.0.4"));
+        socket->connectToHost(QHostAddress::LocalHost, served.server->serverPort());
+        QVERIFY(socket->waitForConnected(5000));
+        if (socket == &asking) {
+            asking.write("updata");
+            QVERIFY(asking.waitForBytesWritten(5000));
+        }
+    }
+    QTRY_COMPARE(asking.bytesAvailable(), qint64(4));
+    QCOMPARE(asking.readAll(), lengthHeaderFor(3000));
+    QTRY_COMPARE(silent.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(dropped.size(), 1);
+    QCOMPARE(dropped.first().first().value<DeviceConnection>().address, "127.0.0.3");
+    QCOMPARE(turnedAway.size(), 0);
+    QCOMPARE(newcomer.state(), QAbstractSocket::ConnectedState);
 }
 
 // A connection to another of the PC's addresses came over another network.

@@ -1,18 +1,12 @@
-// Which image went out and to whom, and what the PC's surroundings hold.
+// Which image went out and to whom: the flash record.
 #include "support/csv.h"
 #include "support/testing.h"
 
-#include "adapter/restore.h"
-#include "adapter/firewall.h"
-#include "adapter/neighbours.h"
-#include "app/singleinstance.h"
 #include "image/flashimage.h"
-#include "image/imagefile.h"
 #include "record/flashrecord.h"
 
-#include <QBuffer>
-#include <QProcess>
 #include <QCoreApplication>
+#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,130 +37,20 @@ TransferReport report(TransferReport::Ending ending, const QString &device = QSt
     return report;
 }
 
-// A file that changes while it is read.
-struct ChangingFile : QBuffer
-{
-    qint64 claimed = 0;
-    qint64 size() const override { return claimed; }
-};
-
-FirewallRule rule(bool allows, int profiles, int protocol, const QString &ports, const QString &program)
-{
-    return {true, true, allows, profiles, protocol, ports, program}; // enabled, inbound
-}
-
-const QString kProgram = QStringLiteral("C:\\Program Files\\TcpServer\\TcpServer.exe");
-
 } // namespace
-
-Q_DECLARE_METATYPE(FirewallRule)
-Q_DECLARE_METATYPE(RestoreOutcome::Kind)
-Q_DECLARE_METATYPE(AdapterNote)
-Q_DECLARE_METATYPE(SingleInstance::Claim)
-Q_DECLARE_METATYPE(FirewallVerdict)
 
 class RecordTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void imageThatGrowsWhileReadIsRefused();
-    void hardwareAddressFromNeighbourTable_data();
-    void hardwareAddressFromNeighbourTable();
-    void firewallJudgesTheDevicesNetwork_data();
-    void firewallJudgesTheDevicesNetwork();
     void rowsSurviveASpreadsheetReader();
     void rowStartsOnALineOfItsOwn();
     void unusableRecordSaysWhy_data();
     void unusableRecordSaysWhy();
     void rowsThatWaitAreWrittenAtTheEnd();
     void partWrittenIsCutBack();
-    void restoreNeededFromTheNote_data();
-    void restoreNeededFromTheNote();
-    void netshGivesBackTheNotedSettings_data();
-    void netshGivesBackTheNotedSettings();
-    void lockThatNamesNoLiveProgramIsTakenOver_data();
-    void lockThatNamesNoLiveProgramIsTakenOver();
 };
-
-void RecordTest::imageThatGrowsWhileReadIsRefused()
-{
-    ChangingFile file;
-    file.claimed = 4000;
-    file.setData(pattern(5000, 1));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QByteArray image;
-    QString failure;
-    QVERIFY(!readWholeImage(file, &image, &failure));
-    QCOMPARE(failure, "it changed while it was read");
-    QVERIFY(image.isEmpty());
-}
-
-void RecordTest::hardwareAddressFromNeighbourTable_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QString>("adapter");
-    QTest::addColumn<QString>("mac");
-    QTest::newRow("the same address behind another adapter") << "192.168.0.50"
-                                                             << "enx001122334455"
-                                                             << "02:00:5e:10:00:09";
-    QTest::newRow("an adapter with a Chinese name")
-            << "192.168.0.50" << QString::fromUtf8("以太网") << "02:00:5e:10:00:07";
-    QTest::newRow("not resolved yet: never guessed") << "192.168.0.51"
-                                                     << "Ethernet"
-                                                     << "";
-}
-
-void RecordTest::hardwareAddressFromNeighbourTable()
-{
-    QFETCH(QString, address);
-    QFETCH(QString, adapter);
-    QFETCH(QString, mac);
-    // As the kernel writes it: names are bytes, read as Latin-1.
-    const QString table = QString::fromLatin1(
-            QByteArray("IP address       HW type     Flags       HW address            Mask     Device\n"
-                       "192.168.0.51     0x1         0x0         02:00:5e:10:00:02     *        Ethernet\n"
-                       "192.168.0.50     0x1         0x2         02:00:5E:10:00:01     *        Ethernet\n"
-                       "192.168.0.50     0x1         0x2         02:00:5e:10:00:09     *        enx001122334455\n"
-                       "192.168.0.50     0x1         0x2         02:00:5e:10:00:07     *        ") +
-            QString::fromUtf8("以太网").toUtf8() + "\n");
-    QCOMPARE(hardwareAddressFromArpTable(table, QHostAddress(address), adapter), mac);
-}
-
-// Judged for the profile of the device's network (a cable's is public).
-void RecordTest::firewallJudgesTheDevicesNetwork_data()
-{
-    QTest::addColumn<int>("profile");
-    QTest::addColumn<QList<FirewallRule>>("rules");
-    QTest::addColumn<FirewallVerdict>("verdict");
-    const int any = DomainProfile | PrivateProfile | PublicProfile;
-    const int tcp = 6;
-    using Rules = QList<FirewallRule>;
-    QTest::newRow("the program's folder as a variable")
-            << int(PublicProfile)
-            << Rules{rule(true, any, tcp, "10013", "%TCPSERVER_PROGRAMS%\\TcpServer\\TcpServer.exe")}
-            << FirewallVerdict::Admits;
-    QTest::newRow("for domain and private, the cable's network public")
-            << int(PublicProfile) << Rules{rule(true, DomainProfile | PrivateProfile, tcp, "10013", kProgram)}
-            << FirewallVerdict::Blocks;
-    QTest::newRow("a rule that blocks wins over one that allows")
-            << int(PublicProfile)
-            << Rules{rule(true, any, tcp, "10013", kProgram), rule(false, PublicProfile, tcp, "*", "")}
-            << FirewallVerdict::Blocks;
-}
-
-void RecordTest::firewallJudgesTheDevicesNetwork()
-{
-    QFETCH(int, profile);
-    QFETCH(QList<FirewallRule>, rules);
-    QFETCH(FirewallVerdict, verdict);
-    qputenv("TCPSERVER_PROGRAMS", "C:\\Program Files");
-    FirewallState state;
-    state.profile = profile;
-    state.enabled = true;
-    state.rules = rules;
-    QCOMPARE(firewallVerdict(state, kProgram, 10013), verdict);
-}
 
 // Odd paths come back whole; what looks like a formula is text (OWASP).
 void RecordTest::rowsSurviveASpreadsheetReader()
@@ -307,127 +191,6 @@ void RecordTest::partWrittenIsCutBack()
     QCOMPARE(failed.first().first().toString(), qt_error_string(EFBIG));
     QCOMPARE(QFileInfo(path).size(), whole);
 #endif
-}
-
-void RecordTest::restoreNeededFromTheNote_data()
-{
-    QTest::addColumn<QByteArray>("text"); // NOTE: as written; none: no file
-    QTest::addColumn<QString>("holds"); // the adapter Ethernet's address now
-    QTest::addColumn<RestoreOutcome::Kind>("kind");
-    QTest::addColumn<QString>("said"); // the settings, or the start of the line
-    const QByteArray first = "TcpServer: how ModifyIP found the adapter\n";
-    QTest::newRow("as written") << QByteArray("NOTE") << kServerAddress << RestoreOutcome::Due
-                                << "10.1.2.3/24, 10.9.0.7/16 with the gateway 10.1.2.1";
-    QTest::newRow("cut short, as by a power cut")
-            << first + "adapter=Ethernet\ndhcp=no\naddress=10.1.2" << kServerAddress << RestoreOutcome::Unusable
-            << "The note of the adapter";
-    QTest::newRow("not a note of ours") << QByteArray("[Network]\nAddress=10.1.2.3/24\n") << kServerAddress
-                                        << RestoreOutcome::Unusable << "The note of the adapter";
-    QTest::newRow("for an adapter not here") << first + "adapter=Ethernet7\nend\n"
-                                             << kServerAddress << RestoreOutcome::Unusable << "The note";
-    QTest::newRow("changed since by someone else")
-            << QByteArray("NOTE") << "10.7.7.7" << RestoreOutcome::LeftAlone << "The adapter Ethernet no longer holds";
-}
-
-void RecordTest::restoreNeededFromTheNote()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(QString, holds);
-    QFETCH(RestoreOutcome::Kind, kind);
-    QFETCH(QString, said);
-    QTemporaryDir folder;
-    const QString path = folder.filePath("notes/adapter.txt");
-    AdapterNote written;
-    written.adapter = QStringLiteral("Ethernet");
-    written.addresses = {{"10.1.2.3", 24}, {"10.9.0.7", 16}};
-    written.gateways = QStringList{"10.1.2.1"};
-    QString failure;
-    if (text == "NOTE")
-        QVERIFY(written.write(path, &failure));
-    else if (text != "none")
-        QVERIFY(writeFile(path, text));
-    FakeAdapters adapters;
-    adapters.adapters = {{QStringLiteral("Ethernet"), {QHostAddress(holds)}, false}};
-    AdapterNote read;
-    const RestoreOutcome outcome = restoreNeeded(&adapters, path, &read);
-    QCOMPARE(outcome.kind, kind);
-    QVERIFY2((kind == RestoreOutcome::Due ? read.describe() : outcome.text).startsWith(said), qPrintable(outcome.text));
-    if (text == "NOTE" && kind == RestoreOutcome::Due)
-        QVERIFY(read == written);
-}
-
-void RecordTest::netshGivesBackTheNotedSettings_data()
-{
-    QTest::addColumn<AdapterNote>("note");
-    QTest::addColumn<QStringList>("lines"); // one command a line, its arguments between |
-    AdapterNote dhcp;
-    dhcp.adapter = QStringLiteral("Local Area Connection2");
-    dhcp.dhcp = true;
-    dhcp.addresses = {{"10.1.2.3", 24}};
-    QTest::newRow("DHCP") << dhcp
-                          << QStringList{"interface|ipv4|set|address|name|=|Local Area Connection2|source|=|dhcp"};
-    AdapterNote one;
-    one.adapter = QStringLiteral("Ethernet");
-    one.addresses = {{"10.1.2.3", 24}};
-    one.gateways = QStringList{"10.1.2.1"};
-    QTest::newRow("one address and its gateway")
-            << one
-            << QStringList{"interface|ipv4|set|address|name|=|Ethernet|source|=|static|address|=|10.1.2.3|mask|=|"
-                           "255.255.255.0|gateway|=|10.1.2.1"};
-    AdapterNote several = one;
-    several.addresses.append({"172.16.5.9", 12});
-    several.gateways.clear();
-    QTest::newRow("several addresses, no gateway")
-            << several
-            << QStringList{"interface|ipv4|set|address|name|=|Ethernet|source|=|static|address|=|10.1.2.3|mask|=|"
-                           "255.255.255.0",
-                           "interface|ipv4|add|address|name|=|Ethernet|address|=|172.16.5.9|mask|=|255.240.0.0"};
-}
-
-void RecordTest::netshGivesBackTheNotedSettings()
-{
-    QFETCH(AdapterNote, note);
-    QFETCH(QStringList, lines);
-    QStringList commands;
-    for (const CommandLine &command : netshRestoreCommands(note))
-        commands << command.arguments.join('|');
-    QCOMPARE(commands, lines);
-}
-
-void RecordTest::lockThatNamesNoLiveProgramIsTakenOver_data()
-{
-    QTest::addColumn<QByteArray>("lock"); // "folder": a folder in its place
-    QTest::addColumn<SingleInstance::Claim>("claim");
-    QTest::addColumn<QString>("note");
-    const QByteArray host = QSysInfo::machineHostName().toUtf8();
-    QTest::newRow("empty") << QByteArray("") << SingleInstance::Taken << "";
-    QTest::newRow("garbage") << QByteArray("\x01\x02garbage\n\n") << SingleInstance::Taken << "";
-    QProcess ended; // a process of this test's, come and gone
-    ended.start(QCoreApplication::applicationFilePath(), {"-functions"});
-    ended.waitForFinished();
-    QTest::newRow("a process that has ended") << QByteArray::number(ended.processId()) + "\nTcpServer\n" + host + "\n"
-                                              << SingleInstance::Taken << "";
-    QTest::newRow("another host")
-            << QByteArray("1\ntcpserver-station\nbench-7\n") << SingleInstance::HeldElsewhere
-            << "left by tcpserver-station on the host bench-7; if no TcpServer runs there, remove it";
-    QTest::newRow("a folder") << QByteArray("folder") << SingleInstance::InTheWay
-                              << "is not TcpServer's lock but stands where it belongs: remove it";
-}
-
-void RecordTest::lockThatNamesNoLiveProgramIsTakenOver()
-{
-    QFETCH(QByteArray, lock);
-    QFETCH(SingleInstance::Claim, claim);
-    QFETCH(QString, note);
-    QTemporaryDir folder;
-    const QString path = folder.filePath("TcpServer.lock");
-    if (lock == "folder")
-        QVERIFY(QDir().mkpath(path));
-    else
-        QVERIFY(writeFile(path, lock));
-    SingleInstance instance(path);
-    QCOMPARE(instance.claim(), claim);
-    QVERIFY2(note.isEmpty() ? instance.note().isEmpty() : instance.note().endsWith(note), qPrintable(instance.note()));
 }
 
 int main(int argc, char *argv[])

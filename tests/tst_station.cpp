@@ -1,6 +1,7 @@
 // The station in this process on a free port, and as the program where
 // signals and pipes are the point.
 #include "support/csv.h"
+#include "support/fakeadapters.h"
 #include "support/testing.h"
 
 #include "station/station.h"

@@ -86,42 +86,6 @@ QByteArray blockOf(const QByteArray &image, int index)
     return bytes + QByteArray(1024 - bytes.size(), '\0');
 }
 
-void FakeAdapters::setStaticAddress(const QString &adapter, const QString &address, const QString &mask, int)
-{
-    changes << QStringList{adapter, address, mask}.join(QLatin1Char(' '));
-    if (onChange)
-        onChange();
-}
-
-AdapterNote FakeAdapters::settingsOf(const QString &adapter)
-{
-    AdapterNote note;
-    note.adapter = adapter;
-    for (const NetworkAdapter &each : qAsConst(adapters)) {
-        for (const QHostAddress &address : each.addresses) {
-            if (each.name == adapter && address.protocol() == QAbstractSocket::IPv4Protocol)
-                note.addresses.append({address.toString(), 24});
-        }
-    }
-    return note;
-}
-
-void FakeAdapters::restoreSettings(const AdapterNote &note, int)
-{
-    restored << note;
-    if (onRestore)
-        onRestore();
-}
-
-NetworkAdapter adapter(const QString &name, const QStringList &addresses)
-{
-    NetworkAdapter adapter;
-    adapter.name = name;
-    for (const QString &address : addresses)
-        adapter.addresses << QHostAddress(address);
-    return adapter;
-}
-
 TestDevice::TestDevice(const QString &host, quint16 port)
 {
     socket.connectToHost(host, port);

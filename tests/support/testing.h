@@ -8,9 +8,6 @@
 #include <QStringList>
 #include <QTcpSocket>
 
-#include "adapter/adapternote.h"
-#include "adapter/networkadapters.h"
-
 #include <functional>
 
 // Runs the event loop until done() or the time is up; done() then.
@@ -28,21 +25,6 @@ bool portListened(quint16 port);
 QByteArray lengthHeaderFor(int length);
 // Zero bytes after the image's end.
 QByteArray blockOf(const QByteArray &image, int index);
-
-struct FakeAdapters : NetworkAdapters
-{
-    QList<NetworkAdapter> adapters;
-    QStringList changes; // "ADAPTER ADDRESS MASK", each change asked for
-    std::function<void()> onChange;
-    QList<AdapterNote> restored; // each giving back asked for
-    std::function<void()> onRestore;
-    QList<NetworkAdapter> list() override { return adapters; }
-    void setStaticAddress(const QString &adapter, const QString &address, const QString &mask, int) override;
-    AdapterNote settingsOf(const QString &adapter) override;
-    void restoreSettings(const AdapterNote &note, int) override;
-};
-
-NetworkAdapter adapter(const QString &name, const QStringList &addresses);
 
 class TestDevice
 {

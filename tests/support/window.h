@@ -1,6 +1,7 @@
 #ifndef WINDOW_H
 #define WINDOW_H
 
+#include "fakeadapters.h"
 #include "testing.h"
 
 #include "window/serverinterface.h"
