@@ -206,8 +206,7 @@ int RecordWriter::finish(QDeadlineTimer deadline, const std::function<bool()> &i
             *reason = interrupted() ? QStringLiteral("the last attempt to write them was stopped")
                                     : QStringLiteral("the disk did not answer in time");
         else
-            *reason = QStringLiteral("the disk was too slow: more rows waited than memory holds (%1 MiB)")
-                              .arg(m_limits.maxWaitingBytes / (1024 * 1024));
+            *reason = QStringLiteral("the disk was too slow, and more rows waited than the record keeps in memory");
     }
     if (m_shared->done) {
         lock.unlock();

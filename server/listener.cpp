@@ -13,9 +13,10 @@ const int kAcceptsAtOnce = 64;
 Listener::Listener(int pauseMsec, QObject *parent)
     : QObject(parent)
     , m_pauseMsec(pauseMsec)
+    , m_pause(new QTimer(this))
 {
-    m_pause.setSingleShot(true);
-    connect(&m_pause, &QTimer::timeout, this, &Listener::resume);
+    m_pause->setSingleShot(true);
+    connect(m_pause, &QTimer::timeout, this, &Listener::resume);
 }
 
 Listener::~Listener()
@@ -39,7 +40,7 @@ bool Listener::listen(quint16 port, const QByteArray &adapter)
 
 void Listener::close()
 {
-    m_pause.stop();
+    m_pause->stop();
     delete m_notifier;
     m_notifier = nullptr;
     if (m_descriptor != -1)
@@ -68,7 +69,7 @@ void Listener::acceptWaiting()
         case socketio::Acceptance::OutOfDescriptors:
             // The connection stays waiting, and the notifier would say so again at once.
             m_notifier->setEnabled(false);
-            m_pause.start(m_pauseMsec);
+            m_pause->start(m_pauseMsec);
             if (!m_pauseSaid) {
                 m_pauseSaid = true;
                 emit paused(error);

@@ -42,7 +42,7 @@ private:
     const int m_pauseMsec;
     qintptr m_descriptor = -1;
     QSocketNotifier *m_notifier = nullptr;
-    QTimer m_pause;
+    QTimer *m_pause; // a child, so that it moves with the listener to the serving thread
     bool m_pauseSaid = false;
     QString m_error;
 };

@@ -5,9 +5,21 @@
 #include "adapter/networkadapters.h"
 #include "adapter/restore.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+namespace {
+// What stands where the note belongs.
+enum class NoteFile { Written, Text, Link, Folder, Pipe };
+} // namespace
+
+Q_DECLARE_METATYPE(NoteFile)
 Q_DECLARE_METATYPE(RestoreOutcome::Kind)
 Q_DECLARE_METATYPE(AdapterNote)
 
@@ -18,36 +30,52 @@ class AdapterNoteTest : public QObject
 private slots:
     void restoreNeededFromTheNote_data();
     void restoreNeededFromTheNote();
+    void givingBackSaysWhatCameOfIt_data();
+    void givingBackSaysWhatCameOfIt();
     void netshGivesBackTheNotedSettings_data();
     void netshGivesBackTheNotedSettings();
 };
 
 void AdapterNoteTest::restoreNeededFromTheNote_data()
 {
-    QTest::addColumn<QByteArray>("text"); // NOTE: as written; none: no file
+    QTest::addColumn<NoteFile>("file");
+    QTest::addColumn<QByteArray>("text"); // for NoteFile::Text
     QTest::addColumn<QString>("holds"); // the adapter Ethernet's address now
     QTest::addColumn<RestoreOutcome::Kind>("kind");
     QTest::addColumn<QString>("said"); // the settings, or the start of the line
+    QTest::addColumn<bool>("left"); // the note is still there
     const QByteArray first = "TcpServer: how ModifyIP found the adapter\n";
-    QTest::newRow("as written") << QByteArray("NOTE") << kServerAddress << RestoreOutcome::Due
-                                << "10.1.2.3/24, 10.9.0.7/16 with the gateway 10.1.2.1";
+    const QString unusable = QStringLiteral("The note of the adapter's earlier settings, ");
+    QTest::newRow("as written") << NoteFile::Written << QByteArray() << kServerAddress << RestoreOutcome::Due
+                                << "10.1.2.3/24, 10.9.0.7/16 with the gateway 10.1.2.1" << true;
     QTest::newRow("cut short, as by a power cut")
-            << first + "adapter=Ethernet\ndhcp=no\naddress=10.1.2" << kServerAddress << RestoreOutcome::Unusable
-            << "The note of the adapter";
-    QTest::newRow("not a note of ours") << QByteArray("[Network]\nAddress=10.1.2.3/24\n") << kServerAddress
-                                        << RestoreOutcome::Unusable << "The note of the adapter";
-    QTest::newRow("for an adapter not here") << first + "adapter=Ethernet7\nend\n"
-                                             << kServerAddress << RestoreOutcome::Unusable << "The note";
-    QTest::newRow("changed since by someone else")
-            << QByteArray("NOTE") << "10.7.7.7" << RestoreOutcome::LeftAlone << "The adapter Ethernet no longer holds";
+            << NoteFile::Text << first + "adapter=Ethernet\ndhcp=no\naddress=10.1.2" << kServerAddress
+            << RestoreOutcome::Unusable << unusable << true;
+    QTest::newRow("not a note of ours") << NoteFile::Text << QByteArray("[Network]\nAddress=10.1.2.3/24\n")
+                                        << kServerAddress << RestoreOutcome::Unusable << unusable << true;
+    QTest::newRow("for an adapter not here") << NoteFile::Text << first + "adapter=Ethernet7\nend\n" << kServerAddress
+                                             << RestoreOutcome::Unusable << "The note" << true;
+    QTest::newRow("changed since by someone else") << NoteFile::Written << QByteArray() << "10.7.7.7"
+                                                   << RestoreOutcome::LeftAlone
+                                                   << "The adapter Ethernet no longer holds" << false;
+    QTest::newRow("a link to a note, which is not followed")
+            << NoteFile::Link << QByteArray() << kServerAddress << RestoreOutcome::Unusable << unusable << true;
+    QTest::newRow("a folder") << NoteFile::Folder << QByteArray() << kServerAddress << RestoreOutcome::Unusable
+                              << unusable << true;
+#ifdef Q_OS_UNIX
+    QTest::newRow("a pipe, never waited for")
+            << NoteFile::Pipe << QByteArray() << kServerAddress << RestoreOutcome::Unusable << unusable << true;
+#endif
 }
 
 void AdapterNoteTest::restoreNeededFromTheNote()
 {
+    QFETCH(NoteFile, file);
     QFETCH(QByteArray, text);
     QFETCH(QString, holds);
     QFETCH(RestoreOutcome::Kind, kind);
     QFETCH(QString, said);
+    QFETCH(bool, left);
     QTemporaryDir folder;
     const QString path = folder.filePath("notes/adapter.txt");
     AdapterNote written;
@@ -55,18 +83,79 @@ void AdapterNoteTest::restoreNeededFromTheNote()
     written.addresses = {{"10.1.2.3", 24}, {"10.9.0.7", 16}};
     written.gateways = QStringList{"10.1.2.1"};
     QString failure;
-    if (text == "NOTE")
-        QVERIFY(written.write(path, &failure));
-    else if (text != "none")
-        QVERIFY(writeFile(path, text));
+    switch (file) {
+    case NoteFile::Written: QVERIFY(written.write(path, &failure)); break;
+    case NoteFile::Text: QVERIFY(writeFile(path, text)); break;
+    case NoteFile::Link:
+        QVERIFY(written.write(folder.filePath("notes/elsewhere.txt"), &failure));
+        QVERIFY(QFile::link(folder.filePath("notes/elsewhere.txt"), path));
+        break;
+    case NoteFile::Folder: QVERIFY(QDir().mkpath(path)); break;
+    case NoteFile::Pipe:
+#ifdef Q_OS_UNIX
+        QVERIFY(QDir().mkpath(folder.filePath("notes")));
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#endif
+        break;
+    }
     FakeAdapters adapters;
     adapters.adapters = {{QStringLiteral("Ethernet"), {QHostAddress(holds)}, false}};
     AdapterNote read;
     const RestoreOutcome outcome = restoreNeeded(&adapters, path, &read);
     QCOMPARE(outcome.kind, kind);
     QVERIFY2((kind == RestoreOutcome::Due ? read.describe() : outcome.text).startsWith(said), qPrintable(outcome.text));
-    if (text == "NOTE" && kind == RestoreOutcome::Due)
+    if (kind == RestoreOutcome::Due)
         QVERIFY(read == written);
+    QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), left);
+}
+
+void AdapterNoteTest::givingBackSaysWhatCameOfIt_data()
+{
+    QTest::addColumn<bool>("serverAddressGone"); // afterwards
+    QTest::addColumn<bool>("ownAddressGone"); // the noted one, a DHCP lease that ended meanwhile
+    QTest::addColumn<RestoreOutcome::Kind>("kind");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("given back") << true << false << RestoreOutcome::Restored
+                                << "The adapter Ethernet has its earlier settings again: 10.1.2.3/24.";
+    // Where giving back sets the noted address again (netsh), it has to be there.
+    QTest::newRow("its own address went meanwhile")
+            << true << true << (restoreSetsNotedAddresses() ? RestoreOutcome::Failed : RestoreOutcome::Restored)
+            << (restoreSetsNotedAddresses()
+                        ? QStringLiteral("The adapter Ethernet could not be given back")
+                        : QStringLiteral("The adapter Ethernet no longer holds 192.168.0.92. Of its earlier settings "
+                                         "(10.1.2.3/24), 10.1.2.3/24 went meanwhile"));
+    QTest::newRow("192.168.0.92 still there: what to do by hand")
+            << false << false << RestoreOutcome::Failed
+            << "The adapter Ethernet could not be given back its earlier settings (10.1.2.3/24). " +
+                    restoreByHand("Ethernet");
+}
+
+void AdapterNoteTest::givingBackSaysWhatCameOfIt()
+{
+    QFETCH(bool, serverAddressGone);
+    QFETCH(bool, ownAddressGone);
+    QFETCH(RestoreOutcome::Kind, kind);
+    QFETCH(QString, said);
+    QTemporaryDir folder;
+    const QString path = folder.filePath("adapter.txt");
+    AdapterNote note;
+    note.adapter = QStringLiteral("Ethernet");
+    note.addresses = {{"10.1.2.3", 24}};
+    QString failure;
+    QVERIFY(note.write(path, &failure));
+    FakeAdapters adapters;
+    adapters.adapters = {adapter("Ethernet", {"10.1.2.3", kServerAddress})};
+    adapters.onRestore = [&] {
+        QList<QHostAddress> &held = adapters.adapters.first().addresses;
+        if (serverAddressGone)
+            held.removeAll(QHostAddress(kServerAddress));
+        if (ownAddressGone)
+            held.removeAll(QHostAddress("10.1.2.3"));
+    };
+    const RestoreOutcome outcome = restoreAdapter(&adapters, path, note, 1000);
+    QCOMPARE(outcome.kind, kind);
+    QVERIFY2(outcome.text.startsWith(said), qPrintable(outcome.text));
+    QCOMPARE(QFile::exists(path), kind == RestoreOutcome::Failed);
 }
 
 void AdapterNoteTest::netshGivesBackTheNotedSettings_data()

@@ -49,6 +49,8 @@ private slots:
     void unusableRecordSaysWhy_data();
     void unusableRecordSaysWhy();
     void rowsThatWaitAreWrittenAtTheEnd();
+    void whatWaitsIsBoundedByMemory_data();
+    void whatWaitsIsBoundedByMemory();
     void partWrittenIsCutBack();
 };
 
@@ -166,6 +168,46 @@ void RecordTest::rowsThatWaitAreWrittenAtTheEnd()
                      QDeadlineTimer(2000), [] { return false; }, &reason),
              0);
     QCOMPARE(readCsv(path).value(1).value(3), "192.168.0.51");
+}
+
+void RecordTest::whatWaitsIsBoundedByMemory_data()
+{
+    QTest::addColumn<qint64>("memory");
+    QTest::addColumn<bool>("allKept");
+    QTest::newRow("a flood's worth, in the memory the record keeps: every row") << qint64(64 * 1024 * 1024) << true;
+    QTest::newRow("more than memory holds: the newest, and the count of the others") << qint64(64 * 1024) << false;
+}
+
+// Rows wait while the file cannot take them: bounded by the memory they
+// take, said once when late, and written once it can.
+void RecordTest::whatWaitsIsBoundedByMemory()
+{
+    QFETCH(qint64, memory);
+    QFETCH(bool, allKept);
+    QTemporaryDir folder;
+    const QString path = folder.filePath("flash-log.csv");
+    QVERIFY(QDir().mkpath(path)); // in the file's place while the rows come
+    RecordWriter::Limits limits;
+    limits.maxWaitingBytes = memory;
+    limits.delayedMsec = 100;
+    FlashRecord log(path, "window closed mid-flash", limits);
+    QSignalSpy delayed(&log, &FlashRecord::delayed);
+    const int count = 3000;
+    for (int i = 0; i < count; ++i)
+        log.record(report(TransferReport::Refused, QStringLiteral("192.168.%1.%2").arg(i / 250).arg(i % 250)));
+    QVERIFY(delayed.wait());
+    QVERIFY(!delayed.wait(300)); // once
+    QVERIFY(QDir(path).removeRecursively());
+    QString reason;
+    const int unwritten = log.finish(
+            QDeadlineTimer(5000), [] { return false; }, &reason);
+    const QList<QStringList> rows = readCsv(path);
+    QCOMPARE(rows.size() - 1 + unwritten, count);
+    QCOMPARE(unwritten == 0, allKept);
+    QCOMPARE(rows.last().value(3), "192.168.11.249");
+    QCOMPARE(reason, allKept ? QString()
+                             : QStringLiteral("the disk was too slow, and more rows waited than the record keeps in "
+                                              "memory"));
 }
 
 void RecordTest::partWrittenIsCutBack()
