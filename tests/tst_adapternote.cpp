@@ -53,11 +53,11 @@ void AdapterNoteTest::restoreNeededFromTheNote_data()
             << RestoreOutcome::Unusable << unusable << true;
     QTest::newRow("not a note of ours") << NoteFile::Text << QByteArray("[Network]\nAddress=10.1.2.3/24\n")
                                         << kServerAddress << RestoreOutcome::Unusable << unusable << true;
-    QTest::newRow("for an adapter not here") << NoteFile::Text << first + "adapter=Ethernet7\nend\n" << kServerAddress
-                                             << RestoreOutcome::Unusable << "The note" << true;
-    QTest::newRow("changed since by someone else") << NoteFile::Written << QByteArray() << "10.7.7.7"
-                                                   << RestoreOutcome::LeftAlone
-                                                   << "The adapter Ethernet no longer holds" << false;
+    QTest::newRow("for an adapter not here") << NoteFile::Text << first + "adapter=Ethernet7\nend\n"
+                                             << kServerAddress << RestoreOutcome::Unusable << "The note" << true;
+    QTest::newRow("changed since by someone else")
+            << NoteFile::Written << QByteArray() << "10.7.7.7" << RestoreOutcome::LeftAlone
+            << "The adapter Ethernet no longer holds" << false;
     QTest::newRow("a link to a note, which is not followed")
             << NoteFile::Link << QByteArray() << kServerAddress << RestoreOutcome::Unusable << unusable << true;
     QTest::newRow("a folder") << NoteFile::Folder << QByteArray() << kServerAddress << RestoreOutcome::Unusable

@@ -205,9 +205,10 @@ void RecordTest::whatWaitsIsBoundedByMemory()
     QCOMPARE(rows.size() - 1 + unwritten, count);
     QCOMPARE(unwritten == 0, allKept);
     QCOMPARE(rows.last().value(3), "192.168.11.249");
-    QCOMPARE(reason, allKept ? QString()
-                             : QStringLiteral("the disk was too slow, and more rows waited than the record keeps in "
-                                              "memory"));
+    QCOMPARE(reason,
+             allKept ? QString()
+                     : QStringLiteral("the disk was too slow, and more rows waited than the record keeps in "
+                                      "memory"));
 }
 
 void RecordTest::partWrittenIsCutBack()

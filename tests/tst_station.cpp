@@ -5,8 +5,10 @@
 #include "support/testing.h"
 
 #include "station/station.h"
+#include "server/protocol.h"
 #include "station/stationoutput.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,6 +23,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -115,6 +118,97 @@ struct StationUnderTest
 };
 
 #ifdef Q_OS_UNIX
+// The station as a program, on port 10013 (the suite has a network namespace
+// of its own), started by bash: before runs first, after follows the command
+// (a redirection, a pipe). Its image, record and lock in a folder of its own.
+struct StationProgram
+{
+    explicit StationProgram(int imageSize = 70000)
+        : image(folder.filePath("image.bin"))
+        , environment(QProcessEnvironment::systemEnvironment())
+    {
+        writeFile(image, pattern(imageSize, 3));
+        environment.insert("XDG_RUNTIME_DIR", folder.path());
+        environment.insert("FOLDER", folder.path());
+    }
+
+    ~StationProgram()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+
+    QString log() const { return folder.filePath("log.csv"); }
+
+    void start(QStringList arguments, const QString &before = QString(), const QString &after = QString())
+    {
+        if (!arguments.contains("--no-log") && environment.contains("HOME"))
+            arguments << "--log" << log();
+        if (!before.contains("--image"))
+            arguments << "--image" << image;
+        process.setProcessEnvironment(environment);
+        // Exec'd where nothing follows in a pipe, so that its process is the one started.
+        const QString run = after.startsWith('|') ? QStringLiteral("set -o pipefail; ") : QStringLiteral("exec ");
+        const QString script = (before.isEmpty() ? QString() : before + "; ") + run + "\"$0\" \"$@\" " + after;
+        process.start("bash", QStringList{"-c", script, STATION_PROGRAM} + arguments);
+    }
+
+    // Listening, as seen without binding the port.
+    bool listening()
+    {
+        return QTest::qWaitFor([] { return !runOutput("ss", {"-Hltn", "sport = :10013"}).isEmpty(); }, 10000);
+    }
+
+    static bool ended(QProcess &process, int msec = 20000)
+    {
+        return QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, msec) &&
+                process.exitStatus() == QProcess::NormalExit;
+    }
+    bool ended(int msec = 20000) { return ended(process, msec); }
+
+    // The exit status of an emulated device with these arguments.
+    int device(const QStringList &arguments)
+    {
+        QProcess device;
+        device.start(DEVICE_EMULATOR, arguments);
+        return ended(device) ? device.exitCode() : -1;
+    }
+
+    QString out() { return m_out += QString::fromUtf8(process.readAllStandardOutput()); }
+    QString err() { return m_err += QString::fromUtf8(process.readAllStandardError()); }
+
+    pid_t pid() const { return pid_t(process.processId()); }
+
+    // The highest descriptor the program has open.
+    int highestFile() const
+    {
+        int highest = -1;
+        for (const QString &name : QDir(QStringLiteral("/proc/%1/fd").arg(pid()))
+                                           .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System))
+            highest = qMax(highest, name.toInt());
+        return highest;
+    }
+
+    // User and system time so far.
+    qint64 cpuMsec() const
+    {
+        const QByteArray stat = runOutput("cat", {QStringLiteral("/proc/%1/stat").arg(pid())});
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        return (fields.value(11).toLongLong() + fields.value(12).toLongLong()) * 1000 / sysconf(_SC_CLK_TCK);
+    }
+
+    QTemporaryDir folder;
+    QString image;
+    QProcessEnvironment environment;
+    QProcess process;
+
+private:
+    QString m_out;
+    QString m_err;
+};
+
 // A pipe whose reader never reads, full: the next write waits.
 void fillPipe(int ends[2], qint64 *filled)
 {
@@ -155,8 +249,17 @@ private slots:
     void outputThatIsHeldUpHoldsNothingUp();
     void progressLinesAreLeftOutWhileHeldUp();
     void recordThatCannotBeWrittenFailsTheStation();
-    void theProgram_data();
-    void theProgram();
+#ifdef Q_OS_UNIX // the program, with pipes and signals as Unix has them
+    void refusedBeforeServing_data();
+    void refusedBeforeServing();
+    void aReaderThatLeavesIsNoReasonToStop();
+    void theTerminalClosingMidFlashEndsIt();
+    void outOfDescriptorsItWaitsWithoutSpinning();
+    void aFullOutputIsWaitedForWithoutSpinning();
+    void aCrowdCostsNoHealthyFlashAndNoRow_data();
+    void aCrowdCostsNoHealthyFlashAndNoRow();
+    void namesAsTheSystemHasThem();
+#endif
 };
 
 // Five at once, told in --json lines: the others are flashed byte-exact,
@@ -337,67 +440,205 @@ void StationTest::recordThatCannotBeWrittenFailsTheStation()
              qPrintable(test.printed("err.txt")));
 }
 
-void StationTest::theProgram_data()
+#ifdef Q_OS_UNIX
+void StationTest::refusedBeforeServing_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("stage"); // what happens around it
+    QTest::addColumn<bool>("home");
+    QTest::addColumn<int>("openFiles"); // the session's limit; 0: as it is
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("says");
-    QTest::newRow("--devices 0") << QStringList{"--devices", "0"} << "" << 2
+    QTest::newRow("--devices 0") << QStringList{"--devices", "0"} << true << 0 << 2
                                  << "error: --devices takes a whole number of 1 or more (see --help)";
-    QTest::newRow("the reader leaves at once: | head -1") << QStringList{"--count", "1"} << "reader leaves" << 0 << "";
-    QTest::newRow("the terminal closes mid-flash (SIGHUP)") << QStringList{} << "hang-up" << 1 << "";
-    QTest::newRow("no home folder for the record") << QStringList{} << "no home" << 1
-                                                   << "error: this user has no home folder (HOME is not set), so the "
-                                                      "flash record has no place; give --log FILE or --no-log";
+    QTest::newRow("no home folder for the record")
+            << QStringList{} << false << 0 << 1
+            << "error: this user has no home folder (HOME is not set), so the flash record has no place; give --log "
+               "FILE or --no-log";
+    QTest::newRow("more devices than open files allowed")
+            << QStringList{"--devices", "100", "--no-log"} << true << 64 << 2
+            << "error: 100 devices at once need about 132 open files, but this session allows at most 64 (ulimit "
+               "-Hn): raise that limit, or ask for fewer devices (see --help)";
 }
 
-void StationTest::theProgram()
+void StationTest::refusedBeforeServing()
 {
-#ifndef Q_OS_UNIX
-    QSKIP("pipes and signals as Unix has them");
-#else
     QFETCH(QStringList, arguments);
-    QFETCH(QString, stage);
+    QFETCH(bool, home);
+    QFETCH(int, openFiles);
     QFETCH(int, status);
     QFETCH(QString, says);
-    QTemporaryDir folder;
-    const QString image = folder.filePath("image.bin");
-    QVERIFY(writeFile(image, pattern(1024 * 1024, 3)));
-    QProcess station;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_RUNTIME_DIR", folder.path());
-    if (stage == "no home")
-        environment.remove("HOME");
-    else
-        arguments << "--log" << folder.filePath("log.csv");
-    station.setProcessEnvironment(environment);
-    arguments << "--image" << image;
-    if (stage == "reader leaves") // the station's own status, whatever head's
-        station.start("bash",
-                      QStringList{"-c", "set -o pipefail; \"$0\" \"$@\" | head -1", STATION_PROGRAM} + arguments);
-    else
-        station.start(STATION_PROGRAM, arguments);
-    if (stage == "reader leaves" || stage == "hang-up") {
-        // Seen without binding the port, which the station may be about to do.
-        QVERIFY(waitFor([] { return !runOutput("ss", {"-Hltn", "sport = :10013"}).isEmpty(); }));
-        QProcess device;
-        device.start(DEVICE_EMULATOR, {"--expect", image, "--delay", stage == "hang-up" ? "1" : "0"});
-        if (stage == "hang-up") {
-            QByteArray said;
-            QVERIFY(waitFor([&] { return (said += station.readAllStandardOutput()).contains(": 10 %"); }));
-            ::kill(pid_t(station.processId()), SIGHUP);
-        }
-        QVERIFY(waitFor([&] { return device.state() == QProcess::NotRunning; }, 20000));
-    }
-    QVERIFY(waitFor([&] { return station.state() == QProcess::NotRunning; }, 20000));
-    QCOMPARE(station.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(station.exitCode(), status);
-    QCOMPARE(QString::fromUtf8(station.readAllStandardError()).trimmed(), says);
-    if (stage == "hang-up")
-        QCOMPARE(readCsv(folder.filePath("log.csv")).value(1).value(2), "station stopped mid-flash");
-#endif
+    StationProgram station;
+    if (!home)
+        station.environment.remove("HOME");
+    station.start(arguments, openFiles > 0 ? QStringLiteral("ulimit -n %1").arg(openFiles) : QString());
+    QVERIFY(station.ended());
+    QCOMPARE(station.process.exitCode(), status);
+    QCOMPARE(station.err().trimmed(), says);
 }
+
+void StationTest::aReaderThatLeavesIsNoReasonToStop()
+{
+    StationProgram station;
+    // The station's own status, whatever head's.
+    station.start({"--count", "1"}, QString(), QStringLiteral("| head -1"));
+    QVERIFY(station.listening());
+    QCOMPARE(station.device({"--expect", station.image}), 0);
+    QVERIFY(station.ended());
+    QCOMPARE(station.process.exitCode(), 0);
+}
+
+void StationTest::theTerminalClosingMidFlashEndsIt()
+{
+    StationProgram station(1024 * 1024);
+    station.start({});
+    QVERIFY(station.listening());
+    QProcess device;
+    device.start(DEVICE_EMULATOR, {"--expect", station.image, "--delay", "1"});
+    QVERIFY(QTest::qWaitFor([&] { return station.out().contains(": 10 %"); }, 10000));
+    ::kill(station.pid(), SIGHUP);
+    QVERIFY(station.ended());
+    QCOMPARE(station.process.exitCode(), 1);
+    QCOMPARE(readCsv(station.log()).value(1).value(2), "station stopped mid-flash");
+    QVERIFY(StationProgram::ended(device));
+}
+
+// A device that has to wait for a free descriptor is taken as soon as one
+// is; meanwhile the station does not spin.
+void StationTest::outOfDescriptorsItWaitsWithoutSpinning()
+{
+    StationProgram station;
+    station.start({"--devices", "8", "--no-log"});
+    QVERIFY(station.listening());
+    // Room for one connection more, and no other.
+    const rlimit lower{rlim_t(station.highestFile() + 2), rlim_t(station.highestFile() + 2)};
+    QCOMPARE(prlimit(station.pid(), RLIMIT_NOFILE, &lower, nullptr), 0);
+    QTcpSocket idle;
+    idle.connectToHost(QHostAddress::LocalHost, protocol::kPort);
+    QVERIFY(idle.waitForConnected(5000));
+    QVERIFY(QTest::qWaitFor([&] { return station.highestFile() + 1 == int(lower.rlim_cur); }));
+    QProcess device;
+    device.start(DEVICE_EMULATOR, {"--expect", station.image, "--timeout", "20000"});
+    QVERIFY(QTest::qWaitFor([&] { return station.err().contains("warning: taking devices paused: "); }, 10000));
+    const qint64 before = station.cpuMsec();
+    QTest::qWait(1000);
+    QVERIFY2(station.cpuMsec() - before < 100, qPrintable(QString::number(station.cpuMsec() - before)));
+    QCOMPARE(device.state(), QProcess::Running);
+    idle.abort();
+    QVERIFY(StationProgram::ended(device));
+    QCOMPARE(device.exitCode(), 0);
+    QCOMPARE(station.err().count("taking devices paused"), 1);
+}
+
+// Standard output made non-blocking by whoever shares it, and full: the
+// station waits for room, without spinning, and loses no line.
+void StationTest::aFullOutputIsWaitedForWithoutSpinning()
+{
+    int ends[2];
+    QCOMPARE(::pipe(ends), 0);
+    fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+    fcntl(ends[1], F_SETFL, O_NONBLOCK);
+    const QByteArray filler(65536, 'x');
+    while (::write(ends[1], filler.constData(), size_t(filler.size())) > 0) { }
+    StationProgram station;
+    station.start({"--no-log"}, QString(), QStringLiteral(">&%1").arg(ends[1]));
+    ::close(ends[1]);
+    QVERIFY(station.listening());
+    QTest::qWait(200); // the lines of the start are written meanwhile
+    const qint64 before = station.cpuMsec();
+    QTest::qWait(1000);
+    QVERIFY2(station.cpuMsec() - before < 100, qPrintable(QString::number(station.cpuMsec() - before)));
+    QByteArray read;
+    QByteArray chunk(65536, '\0');
+    fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    QVERIFY(QTest::qWaitFor([&] {
+        const ssize_t got = ::read(ends[0], chunk.data(), size_t(chunk.size()));
+        read += chunk.left(int(qMax<ssize_t>(got, 0)));
+        return read.contains("Listening on port 10013");
+    }));
+    ::kill(station.pid(), SIGINT);
+    QVERIFY(station.ended());
+    ::close(ends[0]);
+}
+
+void StationTest::aCrowdCostsNoHealthyFlashAndNoRow_data()
+{
+    QTest::addColumn<int>("flushMsec"); // what each flush to the disk takes beyond its own
+    QTest::newRow("this machine's disk") << 0;
+    QTest::newRow("a flush of 300 ms, as a USB stick's") << 300;
+}
+
+// Connections that ask for the length and leave at once, beside healthy
+// devices: those are flashed whole and recorded; the crowd is counted.
+void StationTest::aCrowdCostsNoHealthyFlashAndNoRow()
+{
+    QFETCH(int, flushMsec);
+    StationProgram station;
+    station.environment.insert("LD_PRELOAD", SLOW_FSYNC);
+    station.environment.insert("SLOW_FSYNC_MSEC", QString::number(flushMsec));
+    station.environment.insert("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=1");
+    station.start({"--devices", "4"});
+    QVERIFY(station.listening());
+    std::vector<std::unique_ptr<QProcess>> devices;
+    for (const char *from : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
+        devices.push_back(std::make_unique<QProcess>());
+        devices.back()->start(DEVICE_EMULATOR, {"--expect", station.image, "--delay", "2", "--from", from, "--quiet"});
+    }
+    // The crowd, bounded in count and in time.
+    QElapsedTimer crowd;
+    crowd.start();
+    int connections = 0;
+    for (; connections < 5000 && !crowd.hasExpired(3000); ++connections) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, protocol::kPort);
+        if (!socket.waitForConnected(1000))
+            continue;
+        socket.write("updata");
+        socket.waitForBytesWritten(1000);
+        socket.waitForReadyRead(100);
+        socket.abort();
+    }
+    const int seconds = int(crowd.elapsed() / 1000) + 1;
+    for (const auto &device : devices) {
+        QVERIFY(StationProgram::ended(*device, 30000));
+        QCOMPARE(device->exitCode(), 0);
+    }
+    ::kill(station.pid(), SIGINT);
+    QVERIFY(station.ended(30000));
+    QVERIFY2(!station.err().contains("could not be written"), qPrintable(station.err()));
+    const QList<QStringList> rows = readCsv(station.log());
+    QStringList complete;
+    int crowdRows = 0;
+    for (const QStringList &row : rows.mid(1)) {
+        if (row.value(2) == "complete" && row.value(9) == "70000")
+            complete << row.value(3);
+        else if (row.value(2).startsWith("device closed early") && row.value(3) == "127.0.0.1")
+            ++crowdRows;
+    }
+    complete.sort();
+    QCOMPARE(complete, QStringList({"127.0.0.2", "127.0.0.3", "127.0.0.4"}));
+    // At most one a second, and the first of the crowd.
+    QVERIFY2(
+            crowdRows <= seconds + 2,
+            qPrintable(
+                    QStringLiteral("%1 rows for %2 connections in %3 s").arg(crowdRows).arg(connections).arg(seconds)));
+}
+
+// A path whose bytes are no UTF-8 is the file that is there.
+void StationTest::namesAsTheSystemHasThem()
+{
+    StationProgram station;
+    const QByteArray path = QFile::encodeName(station.folder.path()) + "/image\xff.bin";
+    QCOMPARE(::link(QFile::encodeName(station.image).constData(), path.constData()), 0);
+    station.start({"--count", "1"},
+                  QStringLiteral("set -- \"$@\" --image \"$(printf '%s/image\\377.bin' \"$FOLDER\")\""));
+    QVERIFY(station.listening());
+    QCOMPARE(station.device({"--expect", station.image}), 0);
+    QVERIFY(station.ended());
+    QCOMPARE(station.process.exitCode(), 0);
+    QVERIFY2(station.out().contains("Image " + station.folder.path() + "/image\\xff.bin: 70000 bytes"),
+             qPrintable(station.out()));
+}
+#endif
 
 QTEST_GUILESS_MAIN(StationTest)
 #include "tst_station.moc"

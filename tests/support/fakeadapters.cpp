@@ -35,4 +35,3 @@ NetworkAdapter adapter(const QString &name, const QStringList &addresses)
         adapter.addresses << QHostAddress(address);
     return adapter;
 }
-
