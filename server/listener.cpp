@@ -8,6 +8,7 @@ namespace {
 // Taken at one go at most; more wait for the next turn of the event loop, so
 // that the connections already served are read meanwhile.
 const int kAcceptsAtOnce = 64;
+const int kPauseSaidAgainMsec = 60000;
 } // namespace
 
 Listener::Listener(int pauseMsec, QObject *parent)
@@ -60,20 +61,17 @@ void Listener::acceptWaiting()
         QString error;
         const qintptr descriptor = socketio::accept(m_descriptor, &acceptance, &error);
         switch (acceptance) {
-        case socketio::Acceptance::Connection:
-            m_pauseSaid = false;
-            emit accepted(descriptor);
-            break;
-        case socketio::Acceptance::Failed: break; // gone before it was taken
+        case socketio::Acceptance::Connection: emit accepted(descriptor); break;
+        case socketio::Acceptance::Gone: break;
         case socketio::Acceptance::NoneWaiting: return;
-        case socketio::Acceptance::OutOfDescriptors:
+        case socketio::Acceptance::CannotNow:
             // The connection stays waiting, and the notifier would say so again at once.
             m_notifier->setEnabled(false);
             m_pause->start(m_pauseMsec);
-            if (!m_pauseSaid) {
-                m_pauseSaid = true;
+            // Once, and again only where it comes back after a quiet while.
+            if (!m_sincePauseSaid.isValid() || m_sincePauseSaid.hasExpired(kPauseSaidAgainMsec))
                 emit paused(error);
-            }
+            m_sincePauseSaid.start();
             return;
         }
     }

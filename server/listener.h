@@ -2,6 +2,7 @@
 #define LISTENER_H
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -9,10 +10,11 @@
 class QSocketNotifier;
 
 // Listens on a port and takes the connections that come, as descriptors.
-// Where taking one fails for want of descriptors (a crowd, a low limit), it
-// never spins on the connection that waits: it pauses briefly and tries
-// again, so that a device gets in as soon as a descriptor is free; the pause
-// is said once, until a connection is taken again.
+// Where taking one fails for want of descriptors (a crowd, a low limit), or
+// for any reason but the connection's own going, it never spins on the
+// connection that waits: it pauses briefly and tries again, so that a device
+// gets in as soon as a descriptor is free. The pause is said once, and again
+// only where it comes back after a quiet minute.
 class Listener : public QObject
 {
     Q_OBJECT
@@ -43,7 +45,7 @@ private:
     qintptr m_descriptor = -1;
     QSocketNotifier *m_notifier = nullptr;
     QTimer *m_pause; // a child, so that it moves with the listener to the serving thread
-    bool m_pauseSaid = false;
+    QElapsedTimer m_sincePauseSaid; // the last pause
     QString m_error;
 };
 

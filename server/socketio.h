@@ -36,8 +36,8 @@ qintptr listenOnAdapter(const QByteArray &adapter, quint16 port, QString *error)
 enum class Acceptance {
     Connection, // a connection, its descriptor returned
     NoneWaiting,
-    OutOfDescriptors, // the process or the system has no descriptor left
-    Failed, // this one failed (it went away before it was taken); others may follow
+    Gone, // this one went away before it was taken; others may follow
+    CannotNow, // none can be taken now (no descriptor left, no memory): it waits
 };
 // Takes the next connection waiting on the listener, without blocking.
 qintptr accept(qintptr listener, Acceptance *acceptance, QString *error);

@@ -100,10 +100,10 @@ qintptr accept(qintptr listener, Acceptance *acceptance, QString *error)
     *error = QString::fromLocal8Bit(std::strerror(failure));
     if (failure == EAGAIN || failure == EWOULDBLOCK)
         *acceptance = Acceptance::NoneWaiting;
-    else if (failure == EMFILE || failure == ENFILE || failure == ENOBUFS || failure == ENOMEM)
-        *acceptance = Acceptance::OutOfDescriptors;
+    else if (failure == ECONNABORTED || failure == EINTR || failure == EPROTO)
+        *acceptance = Acceptance::Gone;
     else
-        *acceptance = Acceptance::Failed;
+        *acceptance = Acceptance::CannotNow;
     return -1;
 }
 

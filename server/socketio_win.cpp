@@ -92,10 +92,10 @@ qintptr accept(qintptr listener, Acceptance *acceptance, QString *error)
     *error = qt_error_string(failure);
     if (failure == WSAEWOULDBLOCK)
         *acceptance = Acceptance::NoneWaiting;
-    else if (failure == WSAEMFILE || failure == WSAENOBUFS)
-        *acceptance = Acceptance::OutOfDescriptors;
+    else if (failure == WSAECONNRESET || failure == WSAEINTR)
+        *acceptance = Acceptance::Gone;
     else
-        *acceptance = Acceptance::Failed;
+        *acceptance = Acceptance::CannotNow;
     return -1;
 }
 
