@@ -1,10 +1,7 @@
 #include "adapter/networkadapters.h"
 
-#include <QDir>
 #include <QHostAddress>
 #include <QStringList>
-#include <QTemporaryFile>
-#include <QTextStream>
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -12,19 +9,51 @@
 
 #include <windows.h>
 #include <shellapi.h>
+
+#include <algorithm>
 #include <string>
 
 namespace {
 
-// The system folder's own netsh, by its full path: run by bare name, the
+// A program of the system folder, by its full path: run by bare name, the
 // program's folder and the current folder would come first.
-QString systemNetsh()
+QString systemProgram(const QString &name)
 {
     wchar_t folder[MAX_PATH];
     const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
-        return QStringLiteral("C:\\Windows\\System32\\netsh.exe");
-    return QString::fromWCharArray(folder, int(length)) + QStringLiteral("\\netsh.exe");
+        return QStringLiteral("C:\\Windows\\System32\\") + name;
+    return QString::fromWCharArray(folder, int(length)) + QLatin1Char('\\') + name;
+}
+
+QString systemNetsh()
+{
+    return systemProgram(QStringLiteral("netsh.exe"));
+}
+
+// An argument on a line that cmd.exe runs: quoted wherever cmd would read a
+// character of it (&, |, <, >, ^, parentheses, blanks), as the C runtime reads
+// it back. cmd expands % and reads " inside quotes too: an argument with
+// either, or with a control character, cannot be passed through it at all.
+bool cmdArgument(const QString &argument, QString *quoted)
+{
+    for (const QChar c : argument) {
+        if (c == QLatin1Char('%') || c == QLatin1Char('"') || c == QLatin1Char('!') || c.unicode() < 0x20)
+            return false;
+    }
+    static const QString special = QStringLiteral(" \t&|<>^()");
+    const bool quote = argument.isEmpty() ||
+            std::any_of(argument.begin(), argument.end(), [](QChar c) { return special.contains(c); });
+    if (!quote) {
+        *quoted = argument;
+        return true;
+    }
+    // Backslashes before the closing quote are doubled, so that it stays one.
+    int trailing = 0;
+    while (trailing < argument.size() && argument.at(argument.size() - 1 - trailing) == QLatin1Char('\\'))
+        ++trailing;
+    *quoted = QLatin1Char('"') + argument + QString(trailing, QLatin1Char('\\')) + QLatin1Char('"');
+    return true;
 }
 
 // The argument as Windows' C runtime reads it back from a command line.
@@ -63,13 +92,10 @@ bool processElevated()
 // (the UAC prompt) for this command alone. A refused prompt runs nothing. The
 // time the operator takes to answer does not count: the bound starts when the
 // command does.
-void runElevated(const CommandLine &command, int timeoutMs)
+void runElevated(const QString &programPath, const QString &commandLine, int timeoutMs)
 {
-    QStringList arguments;
-    for (const QString &argument : command.arguments)
-        arguments << windowsCommandLineArgument(argument);
-    const std::wstring program = command.program.toStdWString();
-    const std::wstring parameters = arguments.join(QLatin1Char(' ')).toStdWString();
+    const std::wstring program = programPath.toStdWString();
+    const std::wstring parameters = commandLine.toStdWString();
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
@@ -97,23 +123,31 @@ void runCommands(const QList<CommandLine> &commands, int timeoutMs)
 {
     if (processElevated())
         return runCommandsInTurn(commands, timeoutMs);
-    if (commands.size() == 1)
-        return runElevated(commands.first(), timeoutMs);
-    // Several netsh commands, one prompt: netsh runs them from a script.
-    QTemporaryFile script;
-    if (!script.open())
-        return;
-    QTextStream lines(&script);
-    for (const CommandLine &command : commands) {
+    if (commands.size() == 1) {
         QStringList arguments;
-        for (const QString &argument : command.arguments)
+        for (const QString &argument : commands.first().arguments)
             arguments << windowsCommandLineArgument(argument);
-        lines << arguments.join(QLatin1Char(' ')) << "\r\n";
+        return runElevated(commands.first().program, arguments.join(QLatin1Char(' ')), timeoutMs);
     }
-    lines.flush();
-    script.close();
-    runElevated({commands.first().program, {QStringLiteral("-f"), QDir::toNativeSeparators(script.fileName())}},
-                timeoutMs);
+    // Several commands, one prompt: one elevated cmd.exe runs them in turn,
+    // all on its own command line, which is fixed once the operator answers;
+    // no file that another program could rewrite meanwhile.
+    QStringList lines;
+    for (const CommandLine &command : commands) {
+        QString line;
+        if (!cmdArgument(command.program, &line))
+            return;
+        for (const QString &argument : command.arguments) {
+            QString quoted;
+            if (!cmdArgument(argument, &quoted))
+                return; // not run at all; only looking again tells
+            line += QLatin1Char(' ') + quoted;
+        }
+        lines << line;
+    }
+    // /d: no AutoRun of the user's; /v:off: ! is no variable; /s: the outer quotes go, the rest as it is.
+    runElevated(systemProgram(QStringLiteral("cmd.exe")),
+                QStringLiteral("/d /v:off /s /c \"%1\"").arg(lines.join(QStringLiteral(" & "))), timeoutMs);
 }
 
 QList<CommandLine> restoreCommands(const AdapterNote &note)

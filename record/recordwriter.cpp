@@ -59,8 +59,7 @@ struct RecordWriter::Shared
     std::condition_variable finished; // the end: the writer is done
     std::deque<Row> rows; // waiting, oldest first
     qint64 waitingBytes = 0;
-    size_t inFlight = 0; // the oldest rows, being written now
-    int lost = 0; // rows dropped beyond maxWaitingBytes
+    int lost = 0; // rows not kept beyond maxWaitingBytes
     QString failure; // why the latest attempt failed
     bool kicked = false;
     bool ending = false;
@@ -98,14 +97,12 @@ void RecordWriter::append(const QByteArray &row)
 {
     {
         std::lock_guard<std::mutex> lock(m_shared->mutex);
-        m_shared->rows.push_back({row, m_shared->clock.elapsed(), QDateTime::currentMSecsSinceEpoch()});
-        m_shared->waitingBytes += row.size() + kRowOverhead;
-        // The oldest of those not being written make room.
-        while (m_shared->waitingBytes > m_shared->maxWaitingBytes && m_shared->rows.size() > m_shared->inFlight) {
-            const auto oldest = m_shared->rows.begin() + qptrdiff(m_shared->inFlight);
-            m_shared->waitingBytes -= oldest->bytes.size() + kRowOverhead;
-            m_shared->rows.erase(oldest);
+        // Those that wait are written first: beyond the bound, what comes is counted, not kept.
+        if (m_shared->waitingBytes + row.size() + kRowOverhead > m_shared->maxWaitingBytes) {
             ++m_shared->lost;
+        } else {
+            m_shared->rows.push_back({row, m_shared->clock.elapsed(), QDateTime::currentMSecsSinceEpoch()});
+            m_shared->waitingBytes += row.size() + kRowOverhead;
         }
         m_shared->kicked = true;
         m_shared->wake.notify_one();
@@ -149,7 +146,6 @@ void RecordWriter::writeRows(const std::shared_ptr<Shared> &shared)
         for (const Shared::Row &row : shared->rows)
             batch.append(row.bytes);
         if (!batch.isEmpty()) {
-            shared->inFlight = size_t(batch.size());
             lock.unlock();
             QString failure;
             const bool ok = appendRows(shared->path, shared->header, batch, &failure);
@@ -163,7 +159,6 @@ void RecordWriter::writeRows(const std::shared_ptr<Shared> &shared)
             } else {
                 shared->failure = failure;
             }
-            shared->inFlight = 0;
             const int waiting = int(shared->rows.size()) + shared->lost;
             if (!shared->abandoned) {
                 // Posted to the owner's thread; dropped there if it has gone.

@@ -26,8 +26,8 @@ class RecordWriter : public QObject
 public:
     struct Limits
     {
-        // Beyond this much waiting, the oldest rows go (and are counted among
-        // those not written): tens of thousands of rows, minutes of a flood.
+        // Beyond this much waiting, rows that come are not kept (and are
+        // counted among those not written): some two hundred thousand rows.
         qint64 maxWaitingBytes = 64 * 1024 * 1024;
         // Rows that have waited this long are said (delayed()).
         int delayedMsec = 5000;

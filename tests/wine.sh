@@ -50,10 +50,10 @@ suite() {
         WINEQT_SCALE_FACTOR=1.25 timeout 300 wine "$@" >"$scratch/suite.log" 2>&1 ||
         { grep -Ev "^(PASS|QDEBUG)" "$scratch/suite.log" | tail -30; fail "$*"; }
 }
-suite "$build/tests/tst_protocol/tst_protocol.exe"
-suite "$build/tests/tst_record/tst_record.exe"
-suite "$build/tests/tst_station/tst_station.exe"
-suite "$build/tests/tst_window/tst_window.exe"
+for test in tst_image tst_neighbours tst_firewall tst_adapternote tst_singleinstance tst_record tst_protocol tst_station \
+    tst_window; do
+    suite "$build/tests/$test/$test.exe"
+done
 
 . "$(dirname "$0")/support/device.sh"
 image=$app/abset/boor/true/file.bin
@@ -86,11 +86,29 @@ answer_netsh() {
     ip -4 address flush dev "$1" && ip address add "$2/24" dev "$1"
     touch "$system32/netsh-done"
 }
-# flash PROGRAM ADAPTER ADDRESS [limited]: the window starts with the adapter at ADDRESS; the device flashes
+# answer_restore ADAPTER FIRST SECOND: two addresses given back, each netsh call on its own (one elevated
+# cmd.exe line, never a script): checks each call's arguments, and does it
+answer_restore() {
+    local first second
+    first=$(printf '%s\n' interface ipv4 set address name = "$1" source = static address = "$2" mask = 255.255.255.0 "")
+    second=$(printf '%s\n' interface ipv4 add address name = "$1" address = "$3" mask = 255.255.255.0 "")
+    for _ in $(seq 200); do [ -s "$system32/netsh-arguments.txt" ] && break; sleep 0.1; done
+    [ "$(cat "$system32/netsh-arguments.txt")" = "$first" ] || fail "netsh's first call: $(cat "$system32/netsh-arguments.txt")"
+    ip -4 address flush dev "$1" && ip address add "$2/24" dev "$1"
+    touch "$system32/netsh-done-1"
+    for _ in $(seq 200); do [ "$(grep -c '^$' "$system32/netsh-arguments.txt")" -ge 2 ] && break; sleep 0.1; done
+    [ "$(cat "$system32/netsh-arguments.txt")" = "$first"$'\n\n'"$second" ] ||
+        fail "netsh's calls: $(cat "$system32/netsh-arguments.txt")"
+    ip address add "$3/24" dev "$1"
+    touch "$system32/netsh-done-2"
+}
+# flash PROGRAM ADAPTER ADDRESS [limited [SECOND]]: the window starts with the adapter at ADDRESS (and SECOND); the
+# device flashes
 flash() {
     local rows
     rows=$(record | grep -c ",complete," || true)
     cable "$2" "$3"
+    [ -z "${5:-}" ] || ip address add "$5/24" dev "$2"
     rm -f "$system32"/netsh-*
     (cd "$(dirname "$1")" && exec wine ${4:+"$build/tests/windows-tools/limited.exe"} "$1" >"$scratch/program.log" 2>&1) &
     local program=$!
@@ -122,7 +140,7 @@ flash() {
         (cd "$(dirname "$1")" && exec wine ${4:+"$build/tests/windows-tools/limited.exe"} "$1" --restore-address \
             >"$scratch/restore.log" 2>&1) &
         local restore=$!
-        answer_netsh "$2" "$3"
+        if [ -n "${5:-}" ]; then answer_restore "$2" "$3" "$5"; else answer_netsh "$2" "$3"; fi
         wait $restore || { cat "$scratch/restore.log"; fail "--restore-address"; }
         grep -q "has its earlier settings again" "$scratch/restore.log" || { cat "$scratch/restore.log"; fail "--restore-address said"; }
     fi
@@ -133,7 +151,7 @@ record() { cat "$WINEPREFIX"/drive_c/users/*/AppData/Local/TcpServer/flash-log.c
 flash "$app/TcpServer.exe" Ethernet 10.1.1.1
 record | grep -q ",complete,192.168.0.50,[^,]*,[A-Z]:\\\\.*file.bin,200000,$digest,196,200000," ||
     { record; fail "the record of the flash from Ethernet"; }
-flash "$app/TcpServer.exe" 以太网 10.1.1.1 limited
+flash "$app/TcpServer.exe" 以太网 10.1.1.1 limited 10.1.2.2
 [ "$(record | grep -c ",complete,192.168.0.50,")" = 2 ] || { record; fail "the record of the flashes"; }
 
 # The station: two devices of their own addresses behind one cable, at once.
