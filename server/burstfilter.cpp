@@ -2,24 +2,27 @@
 
 #include <QList>
 
-BurstFilter::BurstFilter(int periodMsec, QObject *parent)
+BurstFilter::BurstFilter(KeyOf keyOf, int periodMsec, QObject *parent)
     : QObject(parent)
+    , m_keyOf(std::move(keyOf))
     , m_periodMsec(periodMsec)
 {
     m_timer.setInterval(qMax(1, periodMsec / 4));
     connect(&m_timer, &QTimer::timeout, this, &BurstFilter::passDue);
 }
 
-bool BurstFilter::isEmpty(const TransferReport &report)
+QString BurstFilter::emptyTransfer(const TransferReport &report)
 {
-    return report.ending == TransferReport::DeviceClosed && report.blocksSent == 0 && report.image;
+    if (report.ending != TransferReport::DeviceClosed || report.blocksSent != 0 || !report.image)
+        return QString();
+    return report.connection.adapter + QLatin1Char('\n') + report.connection.address;
 }
 
 void BurstFilter::add(const TransferReport &report)
 {
-    if (!isEmpty(report))
+    const QString key = m_keyOf(report);
+    if (key.isEmpty())
         return emit passed(report);
-    const QString key = report.connection.adapter + QLatin1Char('\n') + report.connection.address;
     auto found = m_bursts.find(key);
     if (found == m_bursts.end()) {
         // The first of a second passes as it is.

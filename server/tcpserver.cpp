@@ -43,8 +43,10 @@ TcpServer::~TcpServer()
 
 bool TcpServer::startListen()
 {
-    if (m_server->listen(m_options.port, nameToSystem(m_options.adapter)))
+    if (m_server->listen(m_options.port, nameToSystem(m_options.adapter))) {
+        emit listening(m_server->port());
         return true;
+    }
     m_error = m_server->errorString();
     qDebug().noquote() << m_error;
     emit listenFailed(m_error);
@@ -59,6 +61,7 @@ void TcpServer::closeListener()
         if (!transfer->isFlashing())
             transfer->drop();
     }
+    emit listenerClosed();
 }
 
 bool TcpServer::isListening() const
@@ -98,10 +101,22 @@ void TcpServer::stopTransfer()
         if (transfer->isFlashing())
             transfer->end(TransferReport::Stopped);
     }
+    emit transfersStopped();
 }
 
-void TcpServer::slotRecive(const QSharedPointer<FlashImage> &image)
+void TcpServer::setPaused(bool paused)
 {
+    m_paused = paused;
+    const QList<Transfer *> transfers = m_transfers;
+    for (Transfer *transfer : transfers) {
+        if (paused && !transfer->isFlashing())
+            transfer->drop();
+    }
+}
+
+void TcpServer::slotRecive(const QSharedPointer<FlashImage> &image, int generation)
+{
+    m_generation = generation;
     // A new image never continues a transfer that began with another: the
     // protocol has no block numbers, so the device would write the new
     // image's first block where it stands.
@@ -119,7 +134,7 @@ void TcpServer::offerImage(const QSharedPointer<FlashImage> &image)
 {
     m_image = image;
     for (Transfer *transfer : qAsConst(m_transfers))
-        transfer->offerImage(image);
+        transfer->offerImage(image, m_generation);
 }
 
 void TcpServer::slotJudgeDisconnect()
@@ -172,6 +187,12 @@ void TcpServer::admit(QTcpSocket *socket)
         socket->deleteLater();
         return;
     }
+    if (m_paused) {
+        socket->close();
+        socket->deleteLater();
+        emit deviceKeptOut(newcomer);
+        return;
+    }
     if (m_transfers.size() >= m_options.devices) {
         // The oldest that has sent nothing makes room, so that idle
         // connections cannot hold the places; those that asked are never
@@ -207,7 +228,8 @@ void TcpServer::admit(QTcpSocket *socket)
     connect(transfer, &Transfer::transferEnded, this,
             [this, transfer](const TransferReport &report) { reportEnded(transfer, report); });
     connect(transfer, &Transfer::connectionClosed, this, [this, transfer] { forget(transfer); });
-    transfer->offerImage(m_image);
+    connect(transfer, &Transfer::began, this, [this, transfer] { emit transferBegan(transfer->connection()); });
+    transfer->offerImage(m_image, m_generation);
     emit deviceConnected(transfer->connection());
 }
 
@@ -227,8 +249,10 @@ void TcpServer::reportEnded(Transfer *transfer, const TransferReport &report)
 
 void TcpServer::forget(Transfer *transfer)
 {
+    if (!m_transfers.removeOne(transfer))
+        return;
     showUnshownOf(transfer);
-    m_transfers.removeOne(transfer);
+    emit deviceLeft(transfer->connection());
     // Freed once we are out of its handlers.
     transfer->deleteLater();
 }

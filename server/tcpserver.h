@@ -59,10 +59,11 @@ public:
     explicit TcpServer(const Options &options, QObject *parent = nullptr);
     ~TcpServer() override;
 
-    // Listens, or tries again; false (and listenFailed()) when it cannot.
+    // Listens, or tries again: listening(), or false and listenFailed().
     bool startListen();
     // Takes no device more: the listener closes, and connections that are not
-    // being flashed are closed; those being flashed go on.
+    // being flashed are closed; those being flashed go on. listenerClosed()
+    // follows every report of what happened before.
     void closeListener();
     QString errorString() const;
     bool isListening() const;
@@ -75,8 +76,13 @@ public:
     bool transferRunning() const;
     // The numbers of the connections being flashed.
     QList<int> flashingConnections() const;
+    // While paused, every device that comes is closed at once (its fixture
+    // fails unit after unit), and those that have not asked yet are closed;
+    // flashes in progress go on.
+    void setPaused(bool paused);
     // Ends every transfer under way as Stopped: its connection is closed, so
-    // the device starts over rather than keep half an image.
+    // the device starts over rather than keep half an image. transfersStopped()
+    // follows their reports.
     void stopTransfer();
 
 signals:
@@ -84,11 +90,17 @@ signals:
     // connection is no longer served.
     void hintSig();
     void deviceConnected(const DeviceConnection &device);
+    // Its connection closed, whatever it did: it holds no place any more.
+    void deviceLeft(const DeviceConnection &device);
+    // Its transfer began: told the length or sent a block.
+    void transferBegan(const DeviceConnection &device);
     // A device came while every place was taken by devices that had asked;
     // it was closed.
     void deviceTurnedAway(const DeviceConnection &device);
     // A connection that had sent nothing was closed to make room for a newcomer.
     void deviceDropped(const DeviceConnection &device);
+    // A device came while the server is paused; it was closed at once.
+    void deviceKeptOut(const DeviceConnection &device);
     // Taking devices paused for want of file descriptors, and goes on as soon
     // as one is free: why, in the system's words.
     void acceptPaused(const QString &reason);
@@ -104,11 +116,15 @@ signals:
     // A transfer, or a refusal, ended.
     void transferEnded(const TransferReport &report);
     void listenFailed(const QString &error);
+    void listening(quint16 port);
+    void listenerClosed();
+    void transfersStopped();
 
 public slots:
     // Takes over an image (null: none): every transfer under way with
-    // another one is ended as Restarted first.
-    void slotRecive(const QSharedPointer<FlashImage> &image);
+    // another one is ended as Restarted first. generation: which of the
+    // images handed over it is (DeviceConnection::generation).
+    void slotRecive(const QSharedPointer<FlashImage> &image, int generation = 0);
     // One tick of the transfer watch.
     void slotJudgeDisconnect();
 
@@ -130,6 +146,8 @@ private:
     void showUnshown();
     void showUnshownOf(Transfer *transfer);
     void offerImage(const QSharedPointer<FlashImage> &image);
+    int m_generation = 0;
+    bool m_paused = false;
 
     const Options m_options;
     Listener *m_server;

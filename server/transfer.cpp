@@ -58,14 +58,15 @@ bool Transfer::hasSentAnything() const
 
 DeviceConnection Transfer::connection() const
 {
-    return {m_number, m_adapter, m_peer.toString()};
+    return {m_number, m_adapter, m_peer.toString(), m_generation};
 }
 
-void Transfer::offerImage(const QSharedPointer<FlashImage> &image)
+void Transfer::offerImage(const QSharedPointer<FlashImage> &image, int generation)
 {
     if (isFlashing() || m_state == State::Ended)
         return;
     m_image = image;
+    m_generation = generation;
     m_bytes = image ? image->bytes() : QByteArray();
     const qint64 blocks = protocol::blockCount(m_bytes.size());
     // An empty image has no blocks and so no finite step; no block is ever sent for it.
@@ -107,6 +108,7 @@ void Transfer::readClientData()
         beginTransfer();
         m_state = State::Sending;
         m_sinceAnswer.start();
+        emit began();
     }
     advanceProgress();
     sendFileBlock();
@@ -136,7 +138,10 @@ void Transfer::sendFileSize()
     showProgress(0);
     // Told from here on: a connection that fails while it is told ends by its
     // own signal, reported with nothing sent.
+    const bool beginning = m_state == State::Connected;
     m_state = State::LengthTold;
+    if (beginning)
+        emit began();
     m_sinceAnswer.start();
     const QByteArray header = protocol::lengthHeader(qint32(m_bytes.size()));
     writeNow(m_socket, header.constData(), header.size());
@@ -166,6 +171,7 @@ void Transfer::sendFileBlock()
 
 void Transfer::beginTransfer()
 {
+    m_flashId = QUuid::createUuid();
     m_started = QDateTime::currentDateTime();
     m_clock.start();
     if (m_adapter.isEmpty())
@@ -242,6 +248,7 @@ TransferReport Transfer::reportOf(TransferReport::Ending ending) const
     report.server = m_local.toString();
     report.deviceMac = m_deviceMac;
     report.image = ending == TransferReport::Refused ? nullptr : m_image;
+    report.flashId = ending == TransferReport::Refused ? QUuid() : m_flashId;
     report.started = m_started;
     report.ended = QDateTime::currentDateTime();
     report.elapsedNs = m_clock.nsecsElapsed();

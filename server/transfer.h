@@ -9,6 +9,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QSharedPointer>
+#include <QUuid>
 
 class FlashImage;
 class QTcpSocket;
@@ -58,7 +59,8 @@ public:
     QSharedPointer<FlashImage> image() const { return m_image; }
 
     // Offers the image to a connection that is not being flashed; null: none.
-    void offerImage(const QSharedPointer<FlashImage> &image);
+    // generation: which of the images handed over it is.
+    void offerImage(const QSharedPointer<FlashImage> &image, int generation);
     // The watch: told the length, blocks left, and nothing answered for a
     // whole period (a hung or vanished device, or one that asks without
     // reading or only holds the line).
@@ -76,6 +78,8 @@ signals:
     void requestEchoed(const QString &request);
     // It asked for the length before an image was offered; it is no longer served.
     void refused();
+    // Its transfer began: told the length, or sent its first block.
+    void began();
     void progress(int percent);
     // Block number index (from 0) was written, as the device receives it.
     void blockSent(int index);
@@ -111,6 +115,7 @@ private:
     bool m_heard = false;
 
     QSharedPointer<FlashImage> m_image;
+    int m_generation = 0;
     QByteArray m_bytes; // the image's, shared and never written
     qint64 m_position = 0; // where the next block starts
     double m_percentStep = 0;
@@ -118,6 +123,7 @@ private:
     int m_shownPercent = 0;
     QElapsedTimer m_sinceAnswer;
 
+    QUuid m_flashId;
     QDateTime m_started;
     QElapsedTimer m_clock;
     QString m_deviceMac;

@@ -5,6 +5,7 @@
 #include <QMetaType>
 #include <QSharedPointer>
 #include <QString>
+#include <QUuid>
 
 class FlashImage;
 
@@ -17,6 +18,9 @@ struct DeviceConnection
     int number = 0;
     QString adapter;
     QString address;
+    // Which of the images handed over it was offered last (counted from 1;
+    // 0: none yet), so that what it says of an earlier one can be told.
+    int generation = 0;
 };
 
 // How one transfer ended, as the server saw it, with everything its row in the
@@ -33,6 +37,7 @@ struct TransferReport
         Restarted, // a new image was handed over; the server closed it
         Stopped, // the program was told to stop (window closed, station ended)
         Refused, // the device asked before an image was held
+        Paused, // the device came to a fixture that is paused; closed at once
     };
 
     Ending ending = DeviceClosed;
@@ -48,6 +53,12 @@ struct TransferReport
     // Connections this report stands for: more than one for a crowd of empty
     // transfers from one device counted together (BurstFilter).
     int connections = 1;
+    // This flash's own identity, made when it began; null for a refusal.
+    QUuid flashId;
+    // What the program that served it adds: its name for the station, and
+    // the unit's serial as scanned for this flash.
+    QString station;
+    QString serial;
 
     double seconds() const { return elapsedNs / 1e9; }
     double mibPerSecond() const { return elapsedNs > 0 ? bytesSent / (1024.0 * 1024.0) / seconds() : 0; }

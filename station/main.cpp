@@ -7,6 +7,7 @@
 #include "station/console.h"
 #include "station/descriptors.h"
 #include "station/station.h"
+#include "station/stationterminal.h"
 #include "station/stationoutput.h"
 #include "image/imagefile.h"
 
@@ -76,6 +77,11 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("json"),
                       QStringLiteral("Standard output carries JSON objects only, one a line, for a line "
                                      "controller; errors stay on standard error.")});
+    parser.addOption({QStringLiteral("pause-after"),
+                      QStringLiteral("Pause a fixture (an adapter; on a switch, the station) on which this many "
+                                     "different units fail in a row, until the station is started again (default: "
+                                     "0, never)."),
+                      QStringLiteral("n")});
     addRecordOptions(&parser);
     // Names and paths as the system gave them, bytes that are not UTF-8 and all.
     if (!parser.parse(QStringList(application.arguments().value(0)) + systemArguments(argc, argv)))
@@ -89,7 +95,7 @@ int main(int argc, char *argv[])
 
     Station::Options options;
     options.imagePath = parser.isSet(QStringLiteral("image")) ? parser.value(QStringLiteral("image")) : imageFilePath();
-    options.json = parser.isSet(QStringLiteral("json"));
+    const bool json = parser.isSet(QStringLiteral("json"));
     for (const char *name : {"count", "devices"}) {
         if (!parser.isSet(QLatin1String(name)))
             continue;
@@ -98,6 +104,12 @@ int main(int argc, char *argv[])
         if (!read || value < 1)
             return usage(QStringLiteral("--%1 takes a whole number of 1 or more").arg(QLatin1String(name)));
         (qstrcmp(name, "count") == 0 ? options.count : options.devices) = value;
+    }
+    if (parser.isSet(QStringLiteral("pause-after"))) {
+        bool read = false;
+        options.pauseAfter = parser.value(QStringLiteral("pause-after")).toInt(&read);
+        if (!read || options.pauseAfter < 0)
+            return usage(QStringLiteral("--pause-after takes a whole number of 0 or more"));
     }
     options.adapters = parser.values(QStringLiteral("adapter"));
     if (!options.adapters.isEmpty() && QSysInfo::kernelType() != QLatin1String("linux"))
@@ -121,10 +133,10 @@ int main(int argc, char *argv[])
     }
 
     // From here on nothing the station prints can hold it up.
-    StationOutput out(stdout, !options.json && isLiveTerminal(stdout),
-                      options.json ? QStringLiteral("{\"event\":\"note\",\"text\":\"progress lines were left out "
-                                                    "while the output was held up\"}")
-                                   : QStringLiteral("(progress lines were left out while the output was held up)"));
+    StationOutput out(stdout, !json && isLiveTerminal(stdout),
+                      json ? QStringLiteral("{\"event\":\"note\",\"text\":\"progress lines were left out "
+                                            "while the output was held up\"}")
+                           : QStringLiteral("(progress lines were left out while the output was held up)"));
     StationOutput errors(stderr, false, QString());
     g_errors = &errors;
 
@@ -141,7 +153,9 @@ int main(int argc, char *argv[])
     } else {
         if (!instance.note().isEmpty())
             errors.line(QStringLiteral("warning: ") + instance.note());
-        Station station(options, NetworkAdapters::system(), &out, &errors);
+        options.stopRequests = stopRequests;
+        Station station(options, NetworkAdapters::system());
+        StationTerminal terminal(&station, &out, &errors, json);
         QObject::connect(&station, &Station::finished, &application, [](int code) { QCoreApplication::exit(code); });
         onStopRequest(&station, [&station] { station.stop(); });
         if (station.start())

@@ -5,25 +5,22 @@
 #include "server/protocol.h"
 #include "server/transferreport.h"
 
-#include <QElapsedTimer>
-#include <QMap>
 #include <QObject>
 #include <QSharedPointer>
 #include <QStringList>
-#include <QTimer>
+
+#include <functional>
 
 class FlashImage;
-class FlashLine;
-class FlashRecord;
+class FlashSession;
 class NetworkAdapters;
-class OncePerSecond;
-class StationOutput;
 
 // The flashing station: a bench or a line that flashes devices without
 // clicks, several at once where asked. It checks the adapters, loads the image
-// once and serves it to every device that comes, a live line per device being
-// flashed and one line per flash, until it has flashed as many as asked or the
-// operator stops it. It only listens to its flashing line.
+// once, serves it to every device that comes until it has flashed as many as
+// asked or the operator stops it, and ends with the record's last attempt.
+// It shows nothing itself: its terminal lines, its JSON lines and its window
+// listen to it and to its session.
 class Station : public QObject
 {
     Q_OBJECT
@@ -36,65 +33,57 @@ public:
         QString logPath;
         int devices = 1; // at once, on each adapter
         QStringList adapters; // one listener on each (Linux); none: on every address
-        bool json = false; // standard output carries JSON objects only
         quint16 port = protocol::kPort;
         int watchPeriodMsec = 500;
+        int pauseAfter = 0; // failed units in a row that pause a fixture; 0: never
+        QString station; // its name in the record
+        // How often the operator has asked to stop so far: one more during the
+        // last wait for the record ends it.
+        std::function<int()> stopRequests = [] { return 0; };
     };
 
-    Station(const Options &options, NetworkAdapters *adapters, StationOutput *out, StationOutput *err,
-            QObject *parent = nullptr);
+    Station(const Options &options, NetworkAdapters *adapters, QObject *parent = nullptr);
     ~Station() override;
 
-    // Checks the adapters, loads the image and listens; false when it cannot
-    // serve (it has said why).
+    const Options &options() const { return m_options; }
+    // Checks the adapters, loads the image and starts listening: serving(),
+    // or failed(). False where it cannot serve (failed() has said why).
     bool start();
     quint16 serverPort() const;
+    FlashSession *session() const { return m_session; }
+    QSharedPointer<FlashImage> image() const { return m_image; }
     // Ends every flash in progress (each recorded), then concludes.
     void stop();
+    // After finished(): the record's rows not written, and why.
+    int unwritten() const { return m_unwritten; }
+    QString unwrittenReason() const { return m_unwrittenReason; }
 
 signals:
-    // The station is done: the summary is out and the record has had its last
-    // attempt. status: the program's exit status.
+    // For the operator: what the station found (said), what it warns of.
+    void said(const QString &text);
+    void warned(const QString &text);
+    // It cannot serve: why, in a sentence.
+    void failed(const QString &error);
+    void serving(quint16 port);
+    // The summary is due: every flash is reported, the record has had its last attempt.
+    void concluded();
+    // The station is done. status: the program's exit status.
     void finished(int status);
 
 private:
-    struct Tally
-    {
-        int began = 0;
-        int complete = 0;
-    };
-    struct LiveDevice
-    {
-        QString adapter;
-        QString device;
-        int percent = 0;
-    };
-
     bool checkAdapters();
-    void showConnected(const DeviceConnection &device);
-    void showProgress(const DeviceConnection &device, int percent);
-    void showEnded(const TransferReport &report);
-    void showLive();
-    void sayCrowd(const QString &event, int count, const DeviceConnection &device, const QString &what,
-                  const QString &why);
-    void finishWhenIdle();
+    void concludeWhenReported();
     void conclude();
-    void error(const QString &text);
 
     const Options m_options;
     AdapterSearch m_adapterSearch;
-    StationOutput *m_out;
-    StationOutput *m_err;
-    FlashLine *m_line = nullptr;
-    FlashRecord *m_record = nullptr; // null when no record is kept
+    FlashSession *m_session = nullptr;
     QSharedPointer<FlashImage> m_image;
-    QMap<int, LiveDevice> m_live; // by connection number
-    Tally m_total;
-    QMap<QString, Tally> m_byAdapter;
-    OncePerSecond *m_turnedAway;
-    OncePerSecond *m_dropped;
+    bool m_serving = false;
     bool m_stopping = false;
     bool m_concluded = false;
+    int m_unwritten = 0;
+    QString m_unwrittenReason;
 };
 
 #endif // STATION_H

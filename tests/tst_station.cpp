@@ -7,6 +7,7 @@
 #include "station/station.h"
 #include "server/protocol.h"
 #include "station/stationoutput.h"
+#include "station/stationterminal.h"
 
 #include <QDir>
 #include <QSet>
@@ -53,6 +54,7 @@ struct StationUnderTest
             device->kill();
             device->waitForFinished();
         }
+        terminal.reset();
         station.reset();
         out.reset();
         err.reset();
@@ -61,13 +63,16 @@ struct StationUnderTest
         std::fclose(errFile);
     }
 
+    // Started and serving, or it could not.
     bool start(FILE *output = nullptr, bool live = false)
     {
         out.reset(new StationOutput(output ? output : outFile, live, "(progress lines were left out)"));
         err.reset(new StationOutput(errFile, false, QString()));
-        station.reset(new Station(options, &adapters, out.get(), err.get()));
+        station.reset(new Station(options, &adapters));
+        terminal.reset(new StationTerminal(station.get(), out.get(), err.get(), json));
         finished.reset(new QSignalSpy(station.get(), &Station::finished));
-        return station->start();
+        QSignalSpy serving(station.get(), &Station::serving);
+        return station->start() && (!serving.isEmpty() || serving.wait(5000));
     }
 
     QString printed(const char *file = "out.txt") const
@@ -113,7 +118,9 @@ struct StationUnderTest
     FILE *errFile;
     std::unique_ptr<StationOutput> out;
     std::unique_ptr<StationOutput> err;
+    bool json = false;
     std::unique_ptr<Station> station;
+    std::unique_ptr<StationTerminal> terminal;
     std::unique_ptr<QSignalSpy> finished;
     std::vector<std::unique_ptr<QProcess>> devices;
 };
@@ -273,7 +280,7 @@ void StationTest::severalDevicesAtOnce()
     StationUnderTest test;
     test.options.devices = 5;
     test.options.count = 3;
-    test.options.json = true;
+    test.json = true;
     QVERIFY(test.start());
     // 69 blocks at 4 ms or more each: the 200 ms watch looks at every whole flash at least once.
     const QStringList whole{"--expect", "IMAGE", "--delay", "4"};

@@ -106,7 +106,7 @@ void WindowTest::wrongAddressServesNothing()
     QFETCH(QList<NetworkAdapter>, adapters);
     QFETCH(QString, shown);
     WindowUnderTest test(adapters);
-    test.start();
+    test.start(WindowUnderTest::Listening::No);
     QCOMPARE(test.text("serverIpLabel"), shown);
     QCOMPARE(test.colour({"serverIpLabel", "haveIpLabel", "haveIpHintLabel1", "haveIpHintLabel2"}),
              "red,red,black,black");
@@ -344,14 +344,15 @@ void WindowTest::portTakenThenFree()
     const QByteArray image = test.writeImage(100);
     auto holder = std::make_unique<QTcpServer>();
     QVERIFY(holder->listen(QHostAddress::Any, protocol::kPort));
-    test.start();
+    test.start(WindowUnderTest::Listening::No);
     QTRY_COMPARE(test.text("messageLabel"), "Port 10013 is in use by another program.");
     QCOMPARE(test.colour({"messageLabel"}), "red");
     test.clickDownload();
     QTRY_COMPARE(test.boxes, QStringList({box, box}));
     QCOMPARE(test.text("fileStatusEdit"), "");
     holder.reset();
-    test.clickDownload();
+    test.clickDownload(); // tries the port again, and loads the image once it listens
+    QTRY_COMPARE(test.text("fileStatusEdit"), "Reading data is complete......");
     converse(*test.connectDevice(), image, blocks(1));
 }
 
@@ -394,7 +395,7 @@ void WindowTest::closingOffersToGiveTheAdapterBack()
         if (givingBackWorks)
             test.adapters.adapters.first().addresses.removeLast();
     };
-    test.start();
+    test.start(WindowUnderTest::Listening::No);
     test.clickModifyIp();
     if (changedSince)
         test.adapters.adapters.first().addresses = {QHostAddress("10.7.7.7")};
@@ -428,7 +429,7 @@ void WindowTest::realAdapterChangedAndGivenBack()
         test.options.notePath = data.filePath("TcpServer/adapter-before-modifyip.txt");
         test.adapterSource = NetworkAdapters::system();
         const QByteArray image = test.writeImage(3000);
-        test.start();
+        test.start(WindowUnderTest::Listening::No);
         QCOMPARE(test.text("serverIpLabel"), "10.20.31.1");
         test.clickModifyIp();
         QCOMPARE(test.text("messageLabel"), "ServerIP modified successfully.");

@@ -6,7 +6,7 @@
 #include "adapter/networkadapters.h"
 #include "image/flashimage.h"
 #include "image/imagefile.h"
-#include "server/flashline.h"
+#include "session/flashsession.h"
 #include "record/flashrecord.h"
 #include "window/colours.h"
 #include "window/flashstatus.h"
@@ -20,6 +20,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDebug>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -44,6 +45,8 @@ namespace {
 const int kChangeTimeoutMsec = 30000;
 // At the end, the record's rows that wait are tried once more, this long at most.
 const int kLastRecordAttemptMsec = 2000;
+// At the end, the flashes still in progress are ended; their reports come within this.
+const int kStopMsec = 1000;
 } // namespace
 
 ServerInterface::ServerInterface(QWidget *parent)
@@ -62,25 +65,34 @@ ServerInterface::ServerInterface(const Options &options, NetworkAdapters *adapte
     buildLayout();
     m_status = new FlashStatus(statusBar());
 
-    FlashLine::Options line;
-    line.server = m_options.server;
-    m_line = new FlashLine(line, this);
-    connect(this, &ServerInterface::sendDataSig, m_line, &FlashLine::slotRecive);
-    // Boxes open once the line's report is handled, never inside it.
-    connect(m_line, &FlashLine::hintSig, this, &ServerInterface::slotHintMessage, Qt::QueuedConnection);
-    connect(m_line, &FlashLine::deviceConnected, this, &ServerInterface::showDevice);
-    connect(m_line, &FlashLine::requestsEchoed, this, &ServerInterface::showEcho);
-    connect(m_line, &FlashLine::blockSent, this, &ServerInterface::showBlock);
-    connect(m_line, &FlashLine::progress, this,
+    FlashSession::Options session;
+    session.server = m_options.server;
+    session.recordPath = m_options.logPath;
+    session.stoppedResult = QStringLiteral("window closed mid-flash");
+    session.station = m_options.station;
+    m_session = new FlashSession(session, this);
+    connect(this, &ServerInterface::sendDataSig, m_session, &FlashSession::serve);
+    // Boxes open once the session's report is handled, never inside it.
+    connect(m_session, &FlashSession::hintSig, this, &ServerInterface::slotHintMessage, Qt::QueuedConnection);
+    connect(m_session, &FlashSession::deviceConnected, this, &ServerInterface::showDevice);
+    connect(m_session, &FlashSession::requestsEchoed, this, &ServerInterface::showEcho);
+    connect(m_session, &FlashSession::blockSent, this, &ServerInterface::showBlock);
+    connect(m_session, &FlashSession::progress, this,
             [this](const DeviceConnection &, int percent) { m_progressBar->setValue(percent); });
-    connect(m_line, &FlashLine::transferEnded, this, &ServerInterface::showTransferEnded);
-    connect(m_line, &FlashLine::listenFailed, this, &ServerInterface::tellPortInUse);
-    if (!m_options.logPath.isEmpty()) {
-        m_record = new FlashRecord(m_options.logPath, QStringLiteral("window closed mid-flash"), {}, this);
-        connect(m_line, &FlashLine::transferEnded, m_record, &FlashRecord::record);
-        connect(m_record, &FlashRecord::writeFailed, m_status, &FlashStatus::showRecordFailure);
-        connect(m_record, &FlashRecord::written, m_status, &FlashStatus::clearRecordFailure);
-        connect(m_record, &FlashRecord::delayed, m_status, &FlashStatus::showRecordDelay);
+    connect(m_session, &FlashSession::transferEnded, this, &ServerInterface::showTransferEnded);
+    connect(m_session, &FlashSession::listening, this, [this] {
+        if (m_downloadWhenListening)
+            loadImage();
+        m_downloadWhenListening = false;
+    });
+    connect(m_session, &FlashSession::listenFailed, this, [this] {
+        m_downloadWhenListening = false;
+        tellPortInUse();
+    });
+    if (FlashRecord *record = m_session->record()) {
+        connect(record, &FlashRecord::writeFailed, m_status, &FlashStatus::showRecordFailure);
+        connect(record, &FlashRecord::written, m_status, &FlashStatus::clearRecordFailure);
+        connect(record, &FlashRecord::delayed, m_status, &FlashStatus::showRecordDelay);
     }
 
     connect(m_downloadButton, &QPushButton::clicked, this, &ServerInterface::slotOpenFile);
@@ -106,8 +118,8 @@ ServerInterface::ServerInterface(const Options &options, NetworkAdapters *adapte
 ServerInterface::~ServerInterface()
 {
     delete ui;
-    // The line goes before the widgets it reports to.
-    delete m_line;
+    // The session goes before the widgets it reports to.
+    delete m_session;
     delete m_offscreenWidgets;
 }
 
@@ -167,12 +179,13 @@ void ServerInterface::startServer()
         }
         setColour({m_haveIpLabel, m_haveIpHintLabel1, m_haveIpHintLabel2}, Colour::Green);
     }
-    m_line->startListen();
+    m_session->startListen();
 }
 
-bool ServerInterface::ensureListening()
+void ServerInterface::ensureListening()
 {
-    return m_line->isListening() || m_line->startListen();
+    if (!m_session->isListening())
+        m_session->startListen();
 }
 
 void ServerInterface::tellPortInUse()
@@ -193,20 +206,30 @@ void ServerInterface::tellPortInUse()
 
 void ServerInterface::closeEvent(QCloseEvent *event)
 {
-    if (m_line->transferRunning()) {
-        if (QMessageBox::question(this, QStringLiteral("TcpServer"),
-                                  QStringLiteral("A device is being flashed. If TcpServer closes now, the device is "
-                                                 "left half-written.\nClose TcpServer anyway?"),
-                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
-            event->ignore();
-            return;
-        }
-        // Ended, so that the device starts over and the record says so.
-        m_line->stopTransfer();
+    if (m_session->transferRunning() &&
+        QMessageBox::question(this, QStringLiteral("TcpServer"),
+                              QStringLiteral("A device is being flashed. If TcpServer closes now, the device is "
+                                             "left half-written.\nClose TcpServer anyway?"),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
+        event->ignore();
+        return;
     }
+    stopSession();
     offerToGiveBack();
     finishRecord();
     QMainWindow::closeEvent(event);
+}
+
+void ServerInterface::stopSession()
+{
+    // Every flash still in progress ends, so that the device starts over and
+    // the record says so; every report on its way is in once the session
+    // says it stopped (a second at most; the window goes on drawing meanwhile).
+    QEventLoop loop;
+    connect(m_session, &FlashSession::stopped, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kStopMsec, &loop, &QEventLoop::quit);
+    m_session->stop();
+    loop.exec();
 }
 
 QString ServerInterface::notePath() const
@@ -257,14 +280,11 @@ void ServerInterface::offerToGiveBack()
 
 void ServerInterface::finishRecord()
 {
-    FlashRecord *record = m_record;
+    FlashRecord *record = m_session->record();
     if (!record)
         return;
-    // The flashes just ended are reported on their way still: their rows first.
-    QCoreApplication::sendPostedEvents(m_line);
-    m_line->passCounted();
     QString reason;
-    const int unwritten = record->finish(
+    const int unwritten = m_session->finishRecord(
             QDeadlineTimer(kLastRecordAttemptMsec), [] { return false; }, &reason);
     if (unwritten > 0)
         showInformation(
@@ -284,11 +304,19 @@ void ServerInterface::slotOpenFile()
         return;
     }
     // An image loaded where no device can reach it would look ready and never
-    // be served. This also starts the server when the address was put right
-    // outside the program after a wrong-address start.
-    if (!ensureListening())
+    // be served: it is loaded once the server listens. This also starts the
+    // server when the address was put right outside the program after a
+    // wrong-address start.
+    if (!m_session->isListening()) {
+        m_downloadWhenListening = true;
+        m_session->startListen();
         return;
+    }
+    loadImage();
+}
 
+void ServerInterface::loadImage()
+{
     const QString path = m_options.imagePath.isEmpty() ? imageFilePath() : m_options.imagePath;
     m_clientInputBrowser->clear();
     m_serverOutputBrowser->clear();

@@ -11,8 +11,7 @@
 #include <QStringList>
 
 class FlashImage;
-class FlashLine;
-class FlashRecord;
+class FlashSession;
 class FlashStatus;
 class NetworkAdapters;
 class QCloseEvent;
@@ -42,6 +41,7 @@ public:
         TcpServer::Options server;
         QString imagePath; // what Download reads; empty: below the program's folder
         QString logPath; // the flash record; empty: none
+        QString station; // this PC's name in the record
         // Where ModifyIP notes how the adapter was set; empty: the user's own.
         QString notePath;
         // The ClientInput pane keeps at most this many characters: more than
@@ -66,8 +66,12 @@ private slots:
 
 private:
     void startServer();
-    // Makes sure the line listens on port 10013, trying the port again.
-    bool ensureListening();
+    // Makes sure the server listens on port 10013, trying the port again.
+    void ensureListening();
+    // Download's work, once the server listens.
+    void loadImage();
+    // At the end: every flash ends, and every report is in.
+    void stopSession();
     void tellPortInUse();
     void buildLayout();
     QRect initialGeometry();
@@ -109,8 +113,8 @@ private:
     QTextBrowser *m_clientInputBrowser = nullptr;
     QPushButton *m_downloadButton = nullptr;
     QPushButton *m_modifyIpButton = nullptr;
-    FlashLine *m_line = nullptr;
-    FlashRecord *m_record = nullptr; // null when no record is kept
+    FlashSession *m_session = nullptr;
+    bool m_downloadWhenListening = false;
     QProgressBar *m_progressBar = nullptr;
     AdapterSearch m_adapterSearch;
     QLabel *m_step1Label = nullptr;

@@ -1,6 +1,7 @@
 #include "window.h"
 
 #include "server/protocol.h"
+#include "session/flashsession.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -41,10 +42,14 @@ QByteArray WindowUnderTest::writeImage(int size)
     return image;
 }
 
-ServerInterface *WindowUnderTest::start()
+ServerInterface *WindowUnderTest::start(Listening listening)
 {
     m_window.reset(new ServerInterface(options, adapterSource));
     m_window->show();
+    // The server listens once its thread has started it and the window has heard so.
+    const auto *session = m_window->findChild<FlashSession *>();
+    if (listening == Listening::Yes && !QTest::qWaitFor([session] { return session->isListening(); }))
+        qWarning("the window's server did not listen");
     return m_window.get();
 }
 

@@ -28,7 +28,9 @@ public:
     QString imagePath() const { return folder.filePath(QStringLiteral("file.bin")); }
     QByteArray writeImage(int size);
 
-    ServerInterface *start();
+    enum class Listening { Yes, No };
+    // Shown, and listening where the window should.
+    ServerInterface *start(Listening listening = Listening::Yes);
     ServerInterface *window() const { return m_window.get(); }
 
     void clickDownload();
