@@ -52,10 +52,9 @@ QVariant FixtureModel::data(const QModelIndex &index, int role) const
 
 QHash<int, QByteArray> FixtureModel::roleNames() const
 {
-    return {{NameRole, "name"},         {FixtureRole, "fixture"},   {StateRole, "state"},
-            {PercentRole, "percent"},   {AddressRole, "address"},   {MacRole, "mac"},
-            {SerialRole, "serial"},     {SecondsRole, "seconds"},   {ReasonRole, "reason"},
-            {CompleteRole, "complete"}, {FailedRole, "failed"}};
+    return {{NameRole, "name"},       {FixtureRole, "fixture"},   {StateRole, "state"},   {PercentRole, "percent"},
+            {AddressRole, "address"}, {MacRole, "mac"},           {SerialRole, "serial"}, {SecondsRole, "seconds"},
+            {ReasonRole, "reason"},   {CompleteRole, "complete"}, {FailedRole, "failed"}};
 }
 
 QString FixtureModel::fixtureOfPlace(int place) const
@@ -131,8 +130,8 @@ void FixtureModel::ended(TransferReport *report)
     const int at = placeOf(report->connection.number);
     if (!counts(report->ending))
         return;
-    const QString fixture = at >= 0 ? m_places.at(at).fixture
-                                    : (m_options.adapters.isEmpty() ? QString() : report->connection.adapter);
+    const QString fixture =
+            at >= 0 ? m_places.at(at).fixture : (m_options.adapters.isEmpty() ? QString() : report->connection.adapter);
     const bool complete = report->ending == TransferReport::Complete;
     // Counted by the connections it stands for: a crowd of empty ones is many flashes.
     for (Counts *counts : {&m_counts, &m_fixtureCounts[fixture]}) {

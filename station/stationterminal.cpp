@@ -37,8 +37,7 @@ QString plural(int count, const char *one, const char *many)
 
 } // namespace
 
-StationTerminal::StationTerminal(Station *station, StationOutput *out, StationOutput *err, bool json,
-                                 QObject *parent)
+StationTerminal::StationTerminal(Station *station, StationOutput *out, StationOutput *err, bool json, QObject *parent)
     : QObject(parent)
     , m_station(station)
     , m_out(out)
@@ -161,8 +160,9 @@ void StationTerminal::sayCrowd(const QString &event, int count, const DeviceConn
 void StationTerminal::showAdapter(const QString &adapter, bool back)
 {
     if (m_json)
-        m_out->line(json({{QStringLiteral("event"), back ? QStringLiteral("adapter-back") : QStringLiteral("adapter-gone")},
-                          {QStringLiteral("adapter"), adapter}}));
+        m_out->line(
+                json({{QStringLiteral("event"), back ? QStringLiteral("adapter-back") : QStringLiteral("adapter-gone")},
+                      {QStringLiteral("adapter"), adapter}}));
     else if (back)
         m_out->line(QStringLiteral("%1 is back and holds 192.168.0.92: its fixture is served again")
                             .arg(printableName(adapter)));
@@ -192,8 +192,9 @@ void StationTerminal::showKeptOut(const TransferReport &report)
     }
     m_out->line(QStringLiteral("%1 closed at once: its fixture is paused%2")
                         .arg(deviceName(report.connection.adapter, report.connection.address),
-                             report.connections > 1 ? QStringLiteral(" (%1 devices in a second)").arg(report.connections)
-                                                    : QString()));
+                             report.connections > 1
+                                     ? QStringLiteral(" (%1 devices in a second)").arg(report.connections)
+                                     : QString()));
 }
 
 void StationTerminal::showProgress(const DeviceConnection &device, int percent)

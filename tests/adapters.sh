@@ -67,4 +67,41 @@ grep -q "^4 flashes began: 4 complete, 0 not.$" "$scratch/out" || { cat "$scratc
 overlapping=$(awk -F, 'NR > 1 { print $1 " " $2 }' "$scratch/log.csv" | sort | awk 'NR == 1 { end = $2 } NR > 1 && $1 < end { n++ } END { print n + 0 }')
 [ "$overlapping" -ge 1 ] || { cat "$scratch/log.csv"; fail "the flashes did not overlap"; }
 
-echo "PASS: four identical devices behind four adapters, flashed at once, each recorded with its adapter"
+# An adapter re-plugged mid-flash (a USB adapter, say): said gone, served again once it is back.
+said() { for _ in $(seq 100); do grep -q "$1" "$scratch/out" && return 0; sleep 0.1; done; cat "$scratch/out"; fail "no \"$1\""; }
+cable() { # cable I: Ethernet2's veth pair again, the device's end in its namespace
+    ip link add "${adapters[$1]}" type veth peer name device$1
+    ip link set device$1 netns "${devices[$1]}"
+    nsenter --net=/proc/${devices[$1]}/ns/net sh -c "ip address add 192.168.0.50/24 dev device$1 && ip link set device$1 up"
+    ip address add 192.168.0.92/24 dev "${adapters[$1]}"
+    ip link set "${adapters[$1]}" up
+}
+"$station" --adapter Ethernet2 --adapter Ethernet --image "$scratch/image.bin" --no-log >"$scratch/out" 2>&1 &
+pid=$! pids="$pids $!"
+said Listening
+nsenter --net=/proc/${devices[1]}/ns/net "$emulator" --host 192.168.0.92 --expect "$scratch/image.bin" --delay 5 \
+    --quiet >/dev/null 2>&1 &
+said "Ethernet2 192.168.0.50: 10 %"
+ip link delete Ethernet2
+said "Ethernet2 is gone: its fixture is not served"
+said "flash 1: Ethernet2 192.168.0.50 .*, stalled" # as a flash whose cable was pulled ends
+cable 1
+said "Ethernet2 is back and holds 192.168.0.92: its fixture is served again"
+nsenter --net=/proc/${devices[1]}/ns/net "$emulator" --host 192.168.0.92 --expect "$scratch/image.bin" --quiet \
+    >"$scratch/device1" 2>&1 || { cat "$scratch/device1" "$scratch/out"; fail "the device behind Ethernet2 once it is back"; }
+nsenter --net=/proc/${devices[0]}/ns/net "$emulator" --host 192.168.0.92 --expect "$scratch/image.bin" --quiet \
+    >"$scratch/device0" 2>&1 || { cat "$scratch/device0" "$scratch/out"; fail "the device behind Ethernet, which noticed nothing"; }
+kill -INT $pid; wait $pid || true
+[ "$(grep -c "is gone" "$scratch/out")" = 1 ] || { cat "$scratch/out"; fail "the adapter's going said more than once"; }
+
+# A name that is not UTF-8, as the system has it.
+odd=$'eth\xff'
+ip link add "$odd" type veth peer name peerff && ip address add 192.168.0.92/24 dev "$odd" && ip link set "$odd" up
+"$station" --adapter "$odd" --image "$scratch/image.bin" --no-log >"$scratch/out" 2>&1 &
+pid=$! pids="$pids $!"
+said Listening
+grep -q '^Adapters eth\\xff hold 192.168.0.92.$' "$scratch/out" || { cat "$scratch/out"; fail "the name that is not UTF-8"; }
+kill -INT $pid; wait $pid || true
+ip link delete "$odd"
+
+echo "PASS: four identical devices behind four adapters, flashed at once, each recorded with its adapter; an adapter re-plugged; a name that is not UTF-8"

@@ -517,24 +517,26 @@ void StationTest::theTerminalClosingMidFlashEndsIt()
 // is; meanwhile the station does not spin.
 void StationTest::outOfDescriptorsItWaitsWithoutSpinning()
 {
+#ifdef TCPSERVER_UNDEFINED_SANITIZER
+    QSKIP("UndefinedBehaviorSanitizer checks an object through a pipe, which a program without a free descriptor "
+          "cannot open: it would report every virtual call");
+#endif
     StationProgram station;
     station.start({"--devices", "8", "--no-log"});
     QVERIFY(station.listening());
-    // Room for one connection more, and no other.
-    const rlimit lower{rlim_t(station.nextFile() + 1), rlim_t(station.nextFile() + 1)};
-    QCOMPARE(prlimit(station.pid(), RLIMIT_NOFILE, &lower, nullptr), 0);
-    QTcpSocket idle;
-    idle.connectToHost(QHostAddress::LocalHost, protocol::kPort);
-    QVERIFY(idle.waitForConnected(5000));
-    QVERIFY(QTest::qWaitFor([&] { return station.nextFile() >= int(lower.rlim_cur); }));
+    // No room for one descriptor more.
+    rlimit before{};
+    QCOMPARE(prlimit(station.pid(), RLIMIT_NOFILE, nullptr, &before), 0);
+    const rlimit full{rlim_t(station.nextFile()), before.rlim_max};
+    QCOMPARE(prlimit(station.pid(), RLIMIT_NOFILE, &full, nullptr), 0);
     QProcess device;
     device.start(DEVICE_EMULATOR, {"--expect", station.image, "--timeout", "20000"});
     QVERIFY(QTest::qWaitFor([&] { return station.err().contains("warning: taking devices paused: "); }, 10000));
-    const qint64 before = station.cpuMsec();
+    const qint64 cpu = station.cpuMsec();
     QTest::qWait(1000);
-    QVERIFY2(station.cpuMsec() - before < 100, qPrintable(QString::number(station.cpuMsec() - before)));
+    QVERIFY2(station.cpuMsec() - cpu < 100, qPrintable(QString::number(station.cpuMsec() - cpu)));
     QCOMPARE(device.state(), QProcess::Running);
-    idle.abort();
+    QCOMPARE(prlimit(station.pid(), RLIMIT_NOFILE, &before, nullptr), 0); // room again
     QVERIFY(StationProgram::ended(device));
     QCOMPARE(device.exitCode(), 0);
     QCOMPARE(station.err().count("taking devices paused"), 1);

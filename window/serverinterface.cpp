@@ -432,6 +432,7 @@ void ServerInterface::showTransferEnded(const TransferReport &report)
     case TransferReport::Restarted: markFlashInterrupted(); break;
     case TransferReport::DeviceClosed:
     case TransferReport::Stopped:
+    case TransferReport::Paused:
     case TransferReport::Refused: break;
     }
     if (report.ending != TransferReport::Refused)
