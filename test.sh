@@ -3,7 +3,8 @@
 # its tests and runs the whole suite twice: against Qt 5 as built for use (with
 # the slow tests: the package, installed here, and the Windows build under
 # Wine), and against Qt 6 under AddressSanitizer, LeakSanitizer and
-# UndefinedBehaviorSanitizer. Exits non-zero on any failure.
+# UndefinedBehaviorSanitizer; then the suites that run threads against Qt 6
+# under ThreadSanitizer. Exits non-zero on any failure.
 set -eu
 cd "$(dirname "$0")"
 . scripts/packages.sh
@@ -19,14 +20,17 @@ export TCPSERVER_WINDOWS_QT
 scripts/check-format.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
+# run_suite BUILD TESTS CMAKE-ARGUMENTS...: TESTS, a CTest regular expression ("" for all)
 run_suite() {
-    build=$1
-    shift
+    build=$1 tests=$2
+    shift 2
     cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=ON "$@"
     cmake --build "$build" -j "$jobs"
-    (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs")
+    (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" ${tests:+-R "$tests"})
 }
-run_suite build-tests -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTCPSERVER_QT=5
-run_suite build-qt6-sanitize -DCMAKE_BUILD_TYPE=Debug -DTCPSERVER_QT=6 -DTCPSERVER_SANITIZE=ON
+run_suite build-tests "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTCPSERVER_QT=5
+run_suite build-qt6-sanitize "" -DCMAKE_BUILD_TYPE=Debug -DTCPSERVER_QT=6 -DTCPSERVER_SANITIZE=address
+# The suites that run threads (the servers', the record's, the output's), under ThreadSanitizer.
+run_suite build-tsan '^tst_(protocol|station|record)$' -DCMAKE_BUILD_TYPE=Debug -DTCPSERVER_QT=6 -DTCPSERVER_SANITIZE=thread
 scripts/test-ratio.sh
-echo "All tests passed: Qt 5 as built, Qt 6 under the sanitizers."
+echo "All tests passed: Qt 5 as built, Qt 6 under AddressSanitizer and UndefinedBehaviorSanitizer, and under ThreadSanitizer."

@@ -36,7 +36,7 @@ int main(int argc, char *argv[])
         sinceTick.start();
     });
     tick.start(5);
-    QObject::connect(image.data(), &FlashImage::digestComputed, [&] {
+    QObject::connect(image.data(), &FlashImage::digestComputed, &tick, [&] {
         digestNs = clock.nsecsElapsed() - readNs;
         longestNs = qMax(longestNs, sinceTick.nsecsElapsed());
         QCoreApplication::quit();

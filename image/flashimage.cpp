@@ -4,20 +4,27 @@
 #include "image/sha256.h"
 
 #include <QFileInfo>
-#include <QThread>
+
+#include <chrono>
 
 FlashImage::FlashImage(const QString &path, const QByteArray &bytes, const QString &failure)
     : m_path(path)
     , m_bytes(bytes)
     , m_failure(failure)
 {
+    // Of no thread: no event is ever posted to it, and it may go on any.
+    moveToThread(nullptr);
     // The bytes are shared, never written: the thread reads them as they are.
-    m_digestThread = QThread::create([this] { m_computed = sha256Hex(m_bytes); });
-    connect(m_digestThread, &QThread::finished, this, [this] {
-        m_sha256 = m_computed;
+    m_digestThread = std::thread([this] {
+        const QString digest = sha256Hex(m_bytes);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_sha256 = digest;
+            m_done = true;
+        }
+        m_computed.notify_all();
         emit digestComputed();
     });
-    m_digestThread->start();
 }
 
 QSharedPointer<FlashImage> FlashImage::load(const QString &path)
@@ -39,16 +46,23 @@ QSharedPointer<FlashImage> FlashImage::fromBytes(const QString &path, const QByt
 FlashImage::~FlashImage()
 {
     // At most a second or two for the largest image; the thread uses this object.
-    m_digestThread->wait();
-    delete m_digestThread;
+    m_digestThread.join();
+}
+
+QString FlashImage::sha256() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_sha256;
 }
 
 bool FlashImage::waitForDigest(QDeadlineTimer deadline)
 {
-    if (!m_digestThread->wait(deadline))
-        return false;
-    m_sha256 = m_computed;
-    return true;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_done && !deadline.hasExpired()) {
+        const qint64 left = deadline.isForever() ? 1000 : qMax<qint64>(1, deadline.remainingTime());
+        m_computed.wait_for(lock, std::chrono::milliseconds(left));
+    }
+    return m_done;
 }
 
 QString FlashImage::fileName() const

@@ -7,13 +7,18 @@
 #include <QSharedPointer>
 #include <QString>
 
-class QThread;
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 // One image as Download (or the station) read it: its path, its bytes, why
 // there are none, and its SHA-256 digest. The digest is computed on a thread
 // of its own, so that even a large image never holds up the event loop, and
 // nothing waits for it that need not: a flash may begin before it is known.
 // The bytes are shared, never written: every transfer serves the one copy.
+// Nothing of it changes once published (the digest once computed), and it
+// belongs to no thread: every thread may read it, and its last owner, on
+// whatever thread, may let it go.
 class FlashImage : public QObject
 {
     Q_OBJECT
@@ -33,8 +38,9 @@ public:
     bool isLoaded() const { return m_failure.isEmpty(); }
     // Why reading failed, in a few words; empty when it did not.
     QString failure() const { return m_failure; }
-    // Empty until it is computed; digestComputed() then follows.
-    QString sha256() const { return m_sha256; }
+    // Empty until it is computed; digestComputed() then follows, from the
+    // digest's thread. Whoever waits for it connects first, then looks.
+    QString sha256() const;
     // Has it by the deadline (at most a second or two for the largest image);
     // false when the deadline came first.
     bool waitForDigest(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
@@ -48,9 +54,11 @@ private:
     const QString m_path;
     const QByteArray m_bytes;
     const QString m_failure;
-    QString m_sha256;
-    QString m_computed; // written by the digest's thread before it finishes
-    QThread *m_digestThread = nullptr;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_computed;
+    QString m_sha256; // published once, under the mutex
+    bool m_done = false;
+    std::thread m_digestThread;
 };
 
 #endif // FLASHIMAGE_H

@@ -167,7 +167,8 @@ QStringList FlashRecord::fields(const TransferReport &report, const QString &sto
 void FlashRecord::record(const TransferReport &report)
 {
     m_waiting.append(report);
-    if (report.image && report.image->sha256().isEmpty())
+    // Connected before it looks: the digest may come from its thread meanwhile.
+    if (report.image)
         connect(report.image.data(), &FlashImage::digestComputed, this, &FlashRecord::handOverReady,
                 Qt::UniqueConnection);
     handOverReady();

@@ -77,8 +77,10 @@ void Transfer::offerImage(const QSharedPointer<FlashImage> &image, int generatio
 
 bool Transfer::stalled(qint64 periodMsec) const
 {
+    // A request that came and is not read yet (the server was busy) is no stall.
     return (m_state == State::LengthTold || m_state == State::Sending) && m_position < m_bytes.size() &&
-            m_sinceAnswer.elapsed() >= periodMsec;
+            m_sinceAnswer.elapsed() >= periodMsec && m_socket->bytesAvailable() == 0 &&
+            socketio::bytesPending(m_socket->socketDescriptor()) == 0;
 }
 
 void Transfer::readClientData()

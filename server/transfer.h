@@ -61,9 +61,9 @@ public:
     // Offers the image to a connection that is not being flashed; null: none.
     // generation: which of the images handed over it is.
     void offerImage(const QSharedPointer<FlashImage> &image, int generation);
-    // The watch: told the length, blocks left, and nothing answered for a
-    // whole period (a hung or vanished device, or one that asks without
-    // reading or only holds the line).
+    // The watch: told the length, blocks left, nothing answered for a whole
+    // period and no request waiting to be read (a hung or vanished device, or
+    // one that asks without reading or only holds the line).
     bool stalled(qint64 periodMsec) const;
     // Ends the transfer from the server's side (Stalled, Restarted, Stopped):
     // reported, and the connection closed, so that the device starts over and

@@ -109,11 +109,14 @@ void StationTerminal::showStart(quint16 port)
         return;
     }
     m_out->line(QStringLiteral("Image %1: %2 bytes, %3 blocks.").arg(path).arg(image->size()).arg(blocks));
-    if (!image->sha256().isEmpty())
-        m_out->line(QStringLiteral("Image SHA-256 ") + image->sha256());
-    else
-        connect(image.data(), &FlashImage::digestComputed, this,
-                [this, image] { m_out->line(QStringLiteral("Image SHA-256 ") + image->sha256()); });
+    // Said once, whether the digest comes before or after this look.
+    auto sayDigest = [this, image] {
+        if (!m_digestSaid && !image->sha256().isEmpty())
+            m_out->line(QStringLiteral("Image SHA-256 ") + image->sha256());
+        m_digestSaid = m_digestSaid || !image->sha256().isEmpty();
+    };
+    connect(image.data(), &FlashImage::digestComputed, this, sayDigest);
+    sayDigest();
     QStringList details;
     if (options.devices > 1)
         details << QStringLiteral("up to %1 at once%2")

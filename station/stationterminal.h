@@ -51,6 +51,7 @@ private:
     QMap<int, LiveDevice> m_live; // by connection number
     OncePerSecond *m_turnedAway;
     OncePerSecond *m_dropped;
+    bool m_digestSaid = false;
 };
 
 #endif // STATIONTERMINAL_H
