@@ -11,8 +11,15 @@
 #include "station/stationoutput.h"
 #include "image/imagefile.h"
 
+#include "stationwindow/stationwindow.h"
+#include "window/application.h"
+
+#include <QApplication>
+#include <QMessageBox>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+
+#include <memory>
 
 #include <cstdio>
 
@@ -47,7 +54,18 @@ int main(int argc, char *argv[])
     // A reader that goes away is no reason to stop; from the start, so that
     // even the first line cannot end the program.
     ignoreReaderGone();
-    QCoreApplication application(argc, argv);
+    // The window needs a display; the terminal station never does.
+    bool window = false;
+    for (int i = 1; i < argc; ++i)
+        window = window || QByteArray(argv[i]) == "--window";
+    std::unique_ptr<QCoreApplication> application;
+    if (window) {
+        prepareApplication();
+        application = std::make_unique<QApplication>(argc, argv);
+        applicationStarted();
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("tcpserver-station"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TCPSERVER_VERSION));
     qInstallMessageHandler(stationMessage);
@@ -79,12 +97,15 @@ int main(int argc, char *argv[])
                                      "controller; errors stay on standard error.")});
     parser.addOption({QStringLiteral("pause-after"),
                       QStringLiteral("Pause a fixture (an adapter; on a switch, the station) on which this many "
-                                     "different units fail in a row, until the station is started again (default: "
-                                     "0, never)."),
+                                     "different units fail in a row: until the station is started again, or in the "
+                                     "window until Resume (default: 0, never; in the window 3)."),
                       QStringLiteral("n")});
+    parser.addOption({QStringLiteral("window"),
+                      QStringLiteral("Show the station in a window, a tile per fixture place, where a barcode "
+                                     "scanner gives each unit its serial (needs a display).")});
     addRecordOptions(&parser);
     // Names and paths as the system gave them, bytes that are not UTF-8 and all.
-    if (!parser.parse(QStringList(application.arguments().value(0)) + systemArguments(argc, argv)))
+    if (!parser.parse(QStringList(QCoreApplication::arguments().value(0)) + systemArguments(argc, argv)))
         return usage(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
         return usage(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -105,6 +126,7 @@ int main(int argc, char *argv[])
             return usage(QStringLiteral("--%1 takes a whole number of 1 or more").arg(QLatin1String(name)));
         (qstrcmp(name, "count") == 0 ? options.count : options.devices) = value;
     }
+    options.pauseAfter = window ? 3 : 0;
     if (parser.isSet(QStringLiteral("pause-after"))) {
         bool read = false;
         options.pauseAfter = parser.value(QStringLiteral("pause-after")).toInt(&read);
@@ -143,23 +165,39 @@ int main(int argc, char *argv[])
     int status = 1;
     SingleInstance instance;
     const SingleInstance::Claim claim = instance.claim();
-    if (claim == SingleInstance::HeldByWindow || claim == SingleInstance::HeldByStation) {
-        errors.line(QStringLiteral("error: %1 already serves the device in this session; stop it before starting "
-                                   "tcpserver-station.")
-                            .arg(claim == SingleInstance::HeldByStation ? QStringLiteral("tcpserver-station")
-                                                                        : QStringLiteral("the TcpServer window")));
-    } else if (claim != SingleInstance::Taken) {
-        errors.line(QStringLiteral("error: ") + instance.note());
+    if (claim != SingleInstance::Taken) {
+        const QString why = claim == SingleInstance::HeldByWindow || claim == SingleInstance::HeldByStation
+                ? QStringLiteral("%1 already serves the device in this session; stop it before starting "
+                                 "tcpserver-station.")
+                          .arg(claim == SingleInstance::HeldByStation ? QStringLiteral("tcpserver-station")
+                                                                      : QStringLiteral("the TcpServer window"))
+                : instance.note();
+        errors.line(QStringLiteral("error: ") + why);
+        if (window)
+            QMessageBox::information(nullptr, QStringLiteral("TcpServer Station"), why);
     } else {
         if (!instance.note().isEmpty())
             errors.line(QStringLiteral("warning: ") + instance.note());
         options.stopRequests = stopRequests;
         Station station(options, NetworkAdapters::system());
-        StationTerminal terminal(&station, &out, &errors, json);
-        QObject::connect(&station, &Station::finished, &application, [](int code) { QCoreApplication::exit(code); });
+        QObject::connect(&station, &Station::finished, application.get(),
+                         [](int code) { QCoreApplication::exit(code); });
         onStopRequest(&station, [&station] { station.stop(); });
-        if (station.start())
-            status = application.exec();
+        if (window) {
+            // What cannot serve is said in the window; it stays until closed.
+            // The station's end ends the program, with its status; a window
+            // that closes before it served ends it too.
+            QGuiApplication::setQuitOnLastWindowClosed(false);
+            StationWindow shown(&station);
+            shown.show();
+            if (!station.start())
+                QObject::connect(qApp, &QGuiApplication::lastWindowClosed, [] { QCoreApplication::exit(1); });
+            status = application->exec();
+        } else {
+            StationTerminal terminal(&station, &out, &errors, json);
+            if (station.start())
+                status = application->exec();
+        }
     }
     consoleFinished();
     out.finish(QDeadlineTimer(2000));
