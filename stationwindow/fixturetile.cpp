@@ -89,8 +89,10 @@ void FixtureTile::refresh()
     m_bar->setValue(value(FixtureModel::PercentRole).toInt());
     const QString address = value(FixtureModel::AddressRole).toString();
     const QString mac = value(FixtureModel::MacRole).toString();
-    m_device->setText(address.isEmpty() ? QStringLiteral("no device yet")
-                                        : QStringLiteral("device %1%2").arg(address, mac.isEmpty() ? QString() : " (" + mac + ")"));
+    m_device->setText(
+            address.isEmpty()
+                    ? QStringLiteral("no device yet")
+                    : QStringLiteral("device %1%2").arg(address, mac.isEmpty() ? QString() : " (" + mac + ")"));
     const QString serial = value(FixtureModel::SerialRole).toString();
     m_serial->setText(serial.isEmpty() ? QStringLiteral("serial: scan one") : QStringLiteral("serial %1").arg(serial));
     const double seconds = value(FixtureModel::SecondsRole).toDouble();

@@ -18,7 +18,9 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QStyle>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 const int kColumns = 4;
@@ -46,6 +48,9 @@ StationWindow::StationWindow(Station *station, QWidget *parent)
             QGuiApplication::clipboard()->setText(m_station->image()->sha256());
     });
     m_counts->setObjectName(QStringLiteral("countsLabel"));
+    // Long texts are cut where the window is narrow, rather than widen it beyond its screen.
+    for (QLabel *label : {m_image, m_counts})
+        label->setMinimumWidth(1);
     QFont big = m_image->font();
     big.setPointSizeF(big.pointSizeF() * 1.2);
     big.setBold(true);
@@ -73,8 +78,15 @@ StationWindow::StationWindow(Station *station, QWidget *parent)
     // Wide enough for four tiles, high enough for four rows, where the screen has room.
     const QFontMetrics metrics(font());
     const QSize tile(metrics.horizontalAdvance(QLatin1Char('M')) * 22, metrics.height() * 9);
-    const QRect room = screen()->availableGeometry();
-    resize(QSize(tile.width() * kColumns + 40, tile.height() * 4 + metrics.height() * 8).boundedTo(room.size()));
+    // Centred on its screen, and wholly on it, its frame too where the
+    // platform knows it before the window shows: where it has no room, its
+    // tiles scroll.
+    winId();
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    const QRect room = screen()->availableGeometry().marginsRemoved(frame);
+    const QSize size =
+            QSize(tile.width() * kColumns + 40, tile.height() * 4 + metrics.height() * 8).boundedTo(room.size());
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, room));
 }
 
 void StationWindow::say(const QString &text)
@@ -90,10 +102,15 @@ void StationWindow::serving()
     for (int place = 0; place < fixtures->rowCount(); ++place) {
         auto *tile = new FixtureTile(fixtures, place);
         grid->addWidget(tile, place / kColumns, place % kColumns);
+        tile->show(); // at once, so that the first takes the focus now
+
         connect(tile, &FixtureTile::scanned, this, &StationWindow::scanned);
         connect(tile, &FixtureTile::resumeAsked, session, &FlashSession::resume);
         m_tiles.append(tile);
     }
+    // Four columns of equal width, however few the tiles; what is left stays empty below.
+    for (int column = 0; column < kColumns; ++column)
+        grid->setColumnStretch(column, 1);
     grid->setRowStretch(int(m_tiles.size()) / kColumns + 1, 1);
     if (!m_tiles.isEmpty())
         m_tiles.first()->setFocus(Qt::OtherFocusReason);
@@ -142,14 +159,17 @@ void StationWindow::showHeader()
                              .arg(printableName(image->fileName()))
                              .arg(image->size())
                              .arg(digest.isEmpty() ? QStringLiteral("being computed…") : digest.left(16) + "…"));
-    m_image->setToolTip(digest.isEmpty() ? QString() : QStringLiteral("SHA-256 %1\n%2").arg(digest, QDir::toNativeSeparators(image->path())));
+    m_image->setToolTip(
+            digest.isEmpty() ? QString()
+                             : QStringLiteral("SHA-256 %1\n%2").arg(digest, QDir::toNativeSeparators(image->path())));
     const FixtureModel::Counts counts = m_station->session()->fixtures()->counts();
     m_counts->setText(QStringLiteral("Flashed %1 · complete %2 · failed %3 · first-pass yield %4")
                               .arg(counts.flashed)
                               .arg(counts.complete)
                               .arg(counts.failed)
-                              .arg(counts.units > 0 ? QStringLiteral("%1 %").arg(counts.firstPassYield() * 100, 0, 'f', 1)
-                                                    : QStringLiteral("–")));
+                              .arg(counts.units > 0
+                                           ? QStringLiteral("%1 %").arg(counts.firstPassYield() * 100, 0, 'f', 1)
+                                           : QStringLiteral("–")));
 }
 
 void StationWindow::showChanged()

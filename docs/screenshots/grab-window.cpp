@@ -4,11 +4,20 @@
 // and keeps no flash record.
 //
 //   grab-window OUTPUT.png [--download (--after-blocks N | --after-flash)]
+//   grab-window OUTPUT.png --station IMAGE [--adapter NAME]... [--scan PLACE SERIAL]
 //
 // With --download it presses Download, prints READY, and takes the picture
-// once N blocks have gone to a device, or once the flash has ended.
-#include "server/tcpserver.h"
+// once N blocks have gone to a device, or once the flash has ended. With
+// --station it shows the station window for the adapters named (their
+// fixtures pause after two units fail), scans the serial for that place,
+// prints READY, and takes the picture once a line comes on its input.
+#include "adapter/networkadapters.h"
+#include "session/flashsession.h"
+#include "station/station.h"
+#include "stationwindow/stationwindow.h"
 #include "window/serverinterface.h"
+
+#include <QSocketNotifier>
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -29,6 +38,33 @@ int main(int argc, char *argv[])
     const int at = arguments.indexOf(QStringLiteral("--after-blocks"));
     const int blocks = at > 0 && at + 1 < arguments.size() ? arguments.at(at + 1).toInt() : 0;
 
+    if (arguments.contains(QStringLiteral("--station"))) {
+        Station::Options options;
+        options.imagePath = arguments.value(arguments.indexOf(QStringLiteral("--station")) + 1);
+        options.pauseAfter = 2;
+        options.logPath = QString();
+        for (int i = 0; i < arguments.size() - 1; ++i) {
+            if (arguments.at(i) == QLatin1String("--adapter"))
+                options.adapters << arguments.at(i + 1);
+        }
+        Station station(options, NetworkAdapters::system());
+        StationWindow window(&station);
+        window.show();
+        if (!station.start())
+            return 1;
+        QTest::qWait(300);
+        const int scan = arguments.indexOf(QStringLiteral("--scan"));
+        if (scan > 0)
+            station.session()->scan(arguments.value(scan + 1).toInt(), arguments.value(scan + 2));
+        QTextStream(stdout) << "READY" << Qt::endl;
+        QSocketNotifier told(0, QSocketNotifier::Read);
+        QObject::connect(&told, &QSocketNotifier::activated, &application, &QCoreApplication::quit);
+        QCoreApplication::exec();
+        // The window shows changes once a frame: the last of them first.
+        QTest::qWait(300);
+        return window.grab().save(output) ? 0 : 1;
+    }
+
     ServerInterface window;
     window.show();
     QTest::qWait(300);
@@ -36,9 +72,9 @@ int main(int argc, char *argv[])
         QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("downloadButton")), Qt::LeftButton);
         int sent = 0;
         bool ended = false;
-        TcpServer *server = window.findChild<TcpServer *>();
-        QObject::connect(server, &TcpServer::blockSent, [&] { ++sent; });
-        QObject::connect(server, &TcpServer::transferEnded, [&] { ended = true; });
+        FlashSession *session = window.findChild<FlashSession *>();
+        QObject::connect(session, &FlashSession::blockSent, [&] { ++sent; });
+        QObject::connect(session, &FlashSession::transferEnded, [&] { ended = true; });
         QTextStream out(stdout);
         out << "READY\n";
         out.flush();
