@@ -50,8 +50,8 @@ suite() {
         WINEQT_SCALE_FACTOR=1.25 timeout 300 wine "$@" >"$scratch/suite.log" 2>&1 ||
         { grep -Ev "^(PASS|QDEBUG)" "$scratch/suite.log" | tail -30; fail "$*"; }
 }
-for test in tst_image tst_neighbours tst_firewall tst_adapternote tst_singleinstance tst_record tst_protocol tst_station \
-    tst_window; do
+for test in tst_image tst_neighbours tst_firewall tst_adapternote tst_singleinstance tst_record tst_fixtures tst_protocol tst_station \
+    tst_stationwindow tst_window; do
     suite "$build/tests/$test/$test.exe"
 done
 
@@ -173,6 +173,20 @@ for address in 192.168.0.50 192.168.0.51; do
 done
 grep -q "^Image SHA-256 $digest" "$scratch/station.log" || { cat "$scratch/station.log"; fail "the station's digest"; }
 [ "$(record | grep -c ",complete,192.168.0.5[01],")" = 4 ] || { record; fail "the station's record"; }
+# And in its window: the same two at once, a tile each; it ends by itself after them.
+(cd "$app" && exec wine tcpserver-station.exe --window --count 2 --devices 2 >"$scratch/station.log" 2>&1) &
+station=$! pids="$pids $!"
+find_window "TcpServer Station" >/dev/null || { cat "$scratch/station.log"; fail "no station window"; }
+for _ in $(seq 300); do listening && break; sleep 0.1; done
+on_device "$emulator" --host 192.168.0.92 --expect "$image" --delay 1 --quiet >/dev/null &
+second=$!
+on_device "$emulator" --host 192.168.0.92 --from 192.168.0.51 --expect "$image" --delay 1 --quiet >/dev/null ||
+    { cat "$scratch/station.log"; fail "the station window's flash"; }
+wait $second || { cat "$scratch/station.log"; fail "the station window's other flash"; }
+for _ in $(seq 300); do kill -0 $station 2>/dev/null || break; sleep 0.1; done
+kill $station 2>/dev/null && fail "the station window did not end after its two flashes"
+wait $station || { cat "$scratch/station.log"; fail "the station window's status"; }
+[ "$(record | grep -c ",complete,192.168.0.5[01],")" = 6 ] || { record; fail "the station window's record"; }
 ip link delete Ethernet
 
 # The installer, silently into a fresh prefix.
@@ -194,7 +208,9 @@ install_silently
 for file in TcpServer.exe tcpserver-station.exe device-emulator.exe Qt5Core.dll platforms/qwindows.dll Uninstall.exe; do
     [ -f "$installed/$file" ] || fail "the installer did not install $file"
 done
-[ -f "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/TcpServer.lnk" ] || fail "no Start-menu entry"
+for entry in TcpServer "TcpServer Station"; do
+    [ -f "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$entry.lnk" ] || fail "no Start-menu entry $entry"
+done
 wine reg query "$key" /v DisplayName 2>/dev/null | grep -q TcpServer || fail "no entry among the installed apps"
 wine reg query "$key" /v UninstallString 2>/dev/null | grep -qF "$folder\\Uninstall.exe" || fail "no uninstaller in the entry"
 on_rule="advfirewall|firewall|delete|rule|${rule[0]}|${rule[1]}"
@@ -214,7 +230,8 @@ timeout 120 wine "$installed/Uninstall.exe" /S && wineserver -w || fail "the uni
 [ "$(find "$installed" -type f | wc -l)" = 1 ] || fail "the uninstaller left $(find "$installed" -type f)"
 expect_calls netsh "$on_rule"
 ! wine reg query "$key" >/dev/null 2>&1 || fail "the entry among the installed apps is left"
-[ ! -e "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/TcpServer.lnk" ] || fail "the Start-menu entry is left"
+[ -z "$(ls "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/"TcpServer*.lnk 2>/dev/null)" ] ||
+    fail "a Start-menu entry is left"
 install_silently # and once more, to be removed with the image this time
 rm -f "$system32"/{netsh,icacls}-arguments.txt
 timeout 120 wine "$installed/Uninstall.exe" /S /REMOVEIMAGE && wineserver -w || fail "the uninstaller, image and all"
