@@ -1,74 +1,42 @@
 #include "record/flashrecord.h"
 
-#include "files/systemname.h"
+#include "files/regularfile.h"
 #include "image/flashimage.h"
+#include "record/csv.h"
 #include "record/recordwriter.h"
 
 #include <QDir>
-#include <QJsonObject>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
-
-#include <iterator>
 
 namespace {
 
-// The record's columns: as the file's first row names them, and as the
-// station's JSON lines do, which carry numbers as numbers.
-struct Column
-{
-    const char *title;
-    const char *key;
-    bool number;
-};
-const Column kColumns[] = {
-        {"start", "start", false},
-        {"end", "end", false},
-        {"result", "result_text", false},
-        {"device", "device", false},
-        {"device MAC", "device_mac", false},
-        {"image", "image", false},
-        {"image bytes", "image_bytes", true},
-        {"image SHA-256", "image_sha256", false},
-        {"blocks sent", "blocks_sent", true},
-        {"bytes sent", "bytes_sent", true},
-        {"seconds", "seconds", true},
-        {"MiB/s", "mib_per_s", true},
-        {"adapter", "adapter", false},
-        {"server address", "server_address", false},
-        {"version", "version", false},
-};
+// A record continued this often is left as it is: beyond, the last file goes on.
+const int kMostFiles = 100;
 
-// A spreadsheet reads a cell that begins with one of these as a formula; a
-// quote before it makes it text (OWASP's advice against CSV injection).
-QString asText(const QString &field)
+// The n-th file of a record (from 1): flash-log.csv, flash-log-2.csv, ...
+QString nthFile(const QString &path, int n)
 {
-    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
-    return !field.isEmpty() && formulaStarts.contains(field.at(0)) ? QLatin1Char('\'') + field : field;
+    if (n == 1)
+        return path;
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    return info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1Char('-') + QString::number(n) + suffix;
 }
 
-// RFC 4180: a field with a comma, a quote or a line break is quoted, its
-// quotes doubled.
-QString csvField(QString text)
+// The first line of a file that is there, read without following a link or
+// waiting for a pipe; empty where there is none to read.
+QByteArray firstLine(const QString &path)
 {
-    text = asText(text);
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')) &&
-        !text.contains(QLatin1Char('\r')))
-        return text;
-    return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
-}
-
-QByteArray csvLine(const QStringList &fields)
-{
-    QStringList quoted;
-    for (const QString &field : fields)
-        quoted << csvField(field);
-    return quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
-}
-
-// With the offset from UTC, so that rows from PCs in other time zones compare.
-QString isoTime(const QDateTime &time)
-{
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    QFile file;
+    QString failure;
+    if (!openRegularFile(path, &file, &failure))
+        return QByteArray();
+    QByteArray line = file.readLine(64 * 1024);
+    if (line.startsWith("\xEF\xBB\xBF"))
+        line = line.mid(3);
+    return line;
 }
 
 } // namespace
@@ -76,10 +44,18 @@ QString isoTime(const QDateTime &time)
 FlashRecord::FlashRecord(const QString &path, const QString &stoppedResult, const RecordWriter::Limits &limits,
                          QObject *parent)
     : QObject(parent)
-    , m_path(path)
     , m_stoppedResult(stoppedResult)
-    , m_writer(new RecordWriter(path, headerLine(), limits, this))
 {
+    // The first file that is new, or has these very columns.
+    int n = 1;
+    for (;; ++n) {
+        const QByteArray header = firstLine(nthFile(path, n));
+        if (header.isEmpty() || header == headerLine() || n == kMostFiles)
+            break;
+    }
+    m_path = nthFile(path, n);
+    m_continuedFrom = n > 1 ? nthFile(path, n - 1) : QString();
+    m_writer = new RecordWriter(m_path, headerLine(), limits, this);
     connect(m_writer, &RecordWriter::written, this, &FlashRecord::written);
     connect(m_writer, &RecordWriter::writeFailed, this, &FlashRecord::writeFailed);
     connect(m_writer, &RecordWriter::delayed, this, &FlashRecord::delayed);
@@ -114,54 +90,17 @@ QString FlashRecord::defaultPath(QString *problem)
     return folder + QStringLiteral("/TcpServer/flash-log.csv");
 }
 
-QStringList FlashRecord::columns()
-{
-    QStringList titles;
-    for (const Column &column : kColumns)
-        titles << QLatin1String(column.title);
-    return titles;
-}
-
-QJsonObject FlashRecord::jsonFields(const TransferReport &report, const QString &stoppedResult)
-{
-    const QStringList values = fields(report, stoppedResult);
-    Q_ASSERT(values.size() == int(std::size(kColumns)));
-    QJsonObject object;
-    for (int i = 0; i < values.size(); ++i) {
-        const QString key = QLatin1String(kColumns[i].key);
-        if (kColumns[i].number && !values.at(i).isEmpty())
-            object.insert(key, values.at(i).toDouble());
-        else
-            object.insert(key, values.at(i));
-    }
-    return object;
-}
-
 QByteArray FlashRecord::headerLine()
 {
-    return csvLine(columns());
+    return csvLine(RecordRow::titles());
 }
 
-QStringList FlashRecord::fields(const TransferReport &report, const QString &stoppedResult)
+QStringList FlashRecord::files(const QString &path)
 {
-    const bool served = report.image != nullptr;
-    return {
-            isoTime(report.started),
-            isoTime(report.ended),
-            resultText(report, stoppedResult),
-            report.connection.address,
-            report.deviceMac,
-            served ? printableName(QDir::toNativeSeparators(report.image->path())) : QString(),
-            served ? QString::number(report.image->size()) : QString(),
-            served ? report.image->sha256() : QString(),
-            QString::number(report.blocksSent),
-            QString::number(report.bytesSent),
-            QString::number(report.seconds(), 'f', 3),
-            QString::number(report.mibPerSecond(), 'f', 2),
-            report.connection.adapter,
-            report.server,
-            QStringLiteral(TCPSERVER_VERSION),
-    };
+    QStringList files;
+    for (int n = 1; n <= kMostFiles && QFileInfo::exists(nthFile(path, n)); ++n)
+        files << nthFile(path, n);
+    return files;
 }
 
 void FlashRecord::record(const TransferReport &report)
@@ -177,8 +116,13 @@ void FlashRecord::record(const TransferReport &report)
 void FlashRecord::handOverReady()
 {
     // In the order they ended: a row waits for the digests of those before it.
-    while (!m_waiting.isEmpty() && (!m_waiting.first().image || !m_waiting.first().image->sha256().isEmpty()))
-        m_writer->append(csvLine(fields(m_waiting.takeFirst(), m_stoppedResult)));
+    QList<RecordRow> rows;
+    while (!m_waiting.isEmpty() && (!m_waiting.first().image || !m_waiting.first().image->sha256().isEmpty())) {
+        rows << RecordRow::of(m_waiting.takeFirst(), m_stoppedResult);
+        m_writer->append(csvLine(rows.last().fields()));
+    }
+    if (!rows.isEmpty())
+        emit recorded(rows);
 }
 
 int FlashRecord::finish(QDeadlineTimer deadline, const std::function<bool()> &interrupted, QString *reason)

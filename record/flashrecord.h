@@ -1,12 +1,12 @@
 #ifndef FLASHRECORD_H
 #define FLASHRECORD_H
 
+#include "record/recordrow.h"
 #include "record/recordwriter.h"
 #include "server/transferreport.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
-#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -15,11 +15,16 @@
 #include <functional>
 
 // The record of what went out and to whom: one CSV row (RFC 4180, UTF-8) for
-// every transfer that began and every request refused for want of an image,
-// appended whole when it ends, with what its report carries (the image's path,
-// size and SHA-256, the adapter). A row waits for its image's digest; nothing
-// else waits for the record: a RecordWriter writes the rows on a thread of
-// its own.
+// every transfer that began, every request refused for want of an image and
+// every second of devices kept out of a paused fixture, appended whole when it
+// ends, with what its report carries (the image's path, size and SHA-256, the
+// adapter, the flash's identity, the station, the unit's serial). A row waits
+// for its image's digest; nothing else waits for the record: a RecordWriter
+// writes the rows on a thread of its own.
+//
+// A file whose columns are those of an earlier version is never rewritten:
+// the record continues in a file beside it (flash-log-2.csv), so that every
+// file has one header naming every column of every row it holds.
 class FlashRecord : public QObject
 {
     Q_OBJECT
@@ -34,15 +39,13 @@ public:
     // In the user's own application data folder; empty, with *problem saying
     // what is missing, where the user has no such folder.
     static QString defaultPath(QString *problem = nullptr);
-    // The columns, as the first row of a new file names them.
-    static QStringList columns();
     static QByteArray headerLine();
-    // A row's fields as they are, before the file's quoting: also what the
-    // station's JSON lines carry.
-    static QStringList fields(const TransferReport &report, const QString &stoppedResult);
-    static QJsonObject jsonFields(const TransferReport &report, const QString &stoppedResult);
+    // The files of the record at path, oldest first: it, and where it continued.
+    static QStringList files(const QString &path);
 
+    // The file rows go to, and the earlier one it continues (empty: none).
     QString path() const { return m_path; }
+    QString continuedFrom() const { return m_continuedFrom; }
     void record(const TransferReport &report);
 
     // At the program's end: the rows still waiting for a digest get it, and
@@ -57,11 +60,14 @@ signals:
     void writeFailed(const QString &reason, int waiting);
     // Rows have waited a few seconds: how many, and since when.
     void delayed(int waiting, const QDateTime &since);
+    // Rows handed to the file, in their order, for whoever keeps them elsewhere too.
+    void recorded(const QList<RecordRow> &rows);
 
 private:
     void handOverReady();
 
-    const QString m_path;
+    QString m_path;
+    QString m_continuedFrom;
     const QString m_stoppedResult;
     QList<TransferReport> m_waiting; // for their digest, in the order they ended
     RecordWriter *m_writer;

@@ -187,7 +187,7 @@ void StationTerminal::showPaused(const QString &fixture, const QString &reason)
 void StationTerminal::showKeptOut(const TransferReport &report)
 {
     if (m_json) {
-        QJsonObject line = FlashRecord::jsonFields(report, kStopped);
+        QJsonObject line = RecordRow::of(report, kStopped).json();
         line.insert(QStringLiteral("event"), QStringLiteral("kept-out"));
         line.insert(QStringLiteral("connections"), report.connections);
         m_out->line(json(line));
@@ -242,7 +242,7 @@ void StationTerminal::showEnded(const TransferReport &report)
         showLive();
     const int flash = m_station->session()->fixtures()->counts().flashed;
     if (m_json) {
-        QJsonObject end = FlashRecord::jsonFields(report, kStopped);
+        QJsonObject end = RecordRow::of(report, kStopped).json();
         end.insert(QStringLiteral("event"), QStringLiteral("end"));
         end.insert(QStringLiteral("flash"), flash);
         end.insert(QStringLiteral("connection"), report.connection.number);

@@ -104,10 +104,10 @@ void FixturesTest::placesAreNamedByFixture_data()
     QTest::addColumn<QStringList>("adapters");
     QTest::addColumn<int>("devices");
     QTest::addColumn<QStringList>("names");
-    QTest::newRow("a switch: the station's places") << QStringList{} << 3
-                                                    << QStringList{"Place 1", "Place 2", "Place 3"};
-    QTest::newRow("one place on each adapter") << QStringList{"Ethernet", "enx00e04c680a1b"} << 1
-                                               << QStringList{"Ethernet", "enx00e04c680a1b"};
+    QTest::newRow("a switch: the station's places")
+            << QStringList{} << 3 << QStringList{"Place 1", "Place 2", "Place 3"};
+    QTest::newRow("one place on each adapter")
+            << QStringList{"Ethernet", "enx00e04c680a1b"} << 1 << QStringList{"Ethernet", "enx00e04c680a1b"};
     QTest::newRow("two places on each adapter")
             << QStringList{"Ethernet", "Ethernet2"} << 2
             << QStringList{"Ethernet, place 1", "Ethernet, place 2", "Ethernet2, place 1", "Ethernet2, place 2"};
@@ -135,7 +135,9 @@ void FixturesTest::aPlaceShowsItsFlash()
     FixtureModel::Options options = twoFixtures(0);
     options.devices = 2;
     FixtureModel model(options);
-    auto state = [&](int place) { return model.data(model.index(place), FixtureModel::StateRole).value<FixtureModel::State>(); };
+    auto state = [&](int place) {
+        return model.data(model.index(place), FixtureModel::StateRole).value<FixtureModel::State>();
+    };
     const DeviceConnection first{1, "Ethernet2", "192.168.0.50"};
     const DeviceConnection second{3, "Ethernet2", "192.168.0.50"};
     model.connected(first);
@@ -168,9 +170,9 @@ void FixturesTest::failuresInARowPauseAFixture_data()
     QTest::addColumn<QStringList>("paused");
     QTest::addColumn<QString>("lastReason"); // on the place of the last flash
     const QString pause = QStringLiteral("3 different units failed in a row: check the cable and the fixture");
-    QTest::newRow("three different units") << Flashes{failed("Ethernet", "a"), failed("Ethernet", "b"),
-                                                      failed("Ethernet", "c")}
-                                           << QStringList{"Ethernet"} << pause;
+    QTest::newRow("three different units")
+            << Flashes{failed("Ethernet", "a"), failed("Ethernet", "b"), failed("Ethernet", "c")}
+            << QStringList{"Ethernet"} << pause;
     QTest::newRow("no MAC known: three in a row")
             << Flashes{failed("Ethernet"), failed("Ethernet"), failed("Ethernet")} << QStringList{"Ethernet"} << pause;
     QTest::newRow("the same unit three times is the unit's fault")
@@ -241,8 +243,8 @@ void FixturesTest::aScanIsASerialOrRefused_data()
     QTest::newRow("65 characters") << QString(65, 'x') << FixtureModel::Scan::NotASerial;
     QTest::newRow("10,000 characters") << QString(10000, '7') << FixtureModel::Scan::NotASerial;
     QTest::newRow("a control character") << "SN\x01" << FixtureModel::Scan::NotASerial;
-    QTest::newRow("a byte that was no UTF-8") << QString("SN") + QChar(QChar::ReplacementCharacter)
-                                              << FixtureModel::Scan::NotASerial;
+    QTest::newRow("a byte that was no UTF-8")
+            << QString("SN") + QChar(QChar::ReplacementCharacter) << FixtureModel::Scan::NotASerial;
     QTest::newRow("a unit flashed whole already") << "SN-DONE" << FixtureModel::Scan::AlreadyComplete;
 }
 

@@ -1,5 +1,5 @@
 // Which image went out and to whom: the flash record.
-#include "support/csv.h"
+#include "support/records.h"
 #include "support/testing.h"
 
 #include "image/flashimage.h"
@@ -49,6 +49,7 @@ private slots:
     void unusableRecordSaysWhy_data();
     void unusableRecordSaysWhy();
     void rowsThatWaitAreWrittenAtTheEnd();
+    void anEarlierVersionsRecordIsContinuedBesideIt();
     void whatWaitsIsBoundedByMemory_data();
     void whatWaitsIsBoundedByMemory();
     void partWrittenIsCutBack();
@@ -72,17 +73,29 @@ void RecordTest::rowsSurviveASpreadsheetReader()
         complete.connection.adapter = "=HYPERLINK(\"http://x\")";
         complete.deviceMac = "+1";
         complete.server = "@SUM(1)";
+        complete.flashId = QUuid("{6f1c1e5a-8d4b-4c2e-9a77-0b1d2e3f4a5b}");
+        complete.station = "bench-1";
+        complete.serial = "-SN 0042";
         log.record(complete);
         QVERIFY(written.wait());
     }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.value(0),
+             "\xEF\xBB\xBFstart,end,result,device,device MAC,image,image bytes,image SHA-256,blocks sent,"
+             "bytes sent,seconds,MiB/s,adapter,server address,version,flash id,station,serial\r");
+    QCOMPARE(QString::fromUtf8(lines.value(1)),
+             "2026-12-08T14:03:12.345+01:00,2026-12-08T14:03:13.845+01:00,complete,192.168.0.50,'+1,\"" +
+                     QDir::toNativeSeparators(image) +
+                     "\",2500,927aa652b8b45524938d13f067b816a23f5be88a03686493c78e701a80e3badc,3,2500,1.500,0.00,\"'="
+                     "HYPERLINK(\"\"http://x\"\")\",'@SUM(1)," TCPSERVER_VERSION
+                     ",6f1c1e5a-8d4b-4c2e-9a77-0b1d2e3f4a5b,bench-1,'-SN 0042\r");
+    // Read back as a spreadsheet does, the fields are what they were.
     const QList<QStringList> rows = readCsv(path);
     QCOMPARE(rows.size(), 2);
-    QCOMPARE(rows.at(0), FlashRecord::columns());
-    QCOMPARE(rows.at(1),
-             QStringList({"2026-12-08T14:03:12.345+01:00", "2026-12-08T14:03:13.845+01:00", "complete", "192.168.0.50",
-                          "'+1", QDir::toNativeSeparators(image), "2500",
-                          "927aa652b8b45524938d13f067b816a23f5be88a03686493c78e701a80e3badc", "3", "2500", "1.500",
-                          "0.00", "'=HYPERLINK(\"http://x\")", "'@SUM(1)", TCPSERVER_VERSION}));
+    QCOMPARE(rows.at(1).value(4), "+1");
+    QCOMPARE(rows.at(1).value(5), QDir::toNativeSeparators(image));
 }
 
 // A row never joins the last line of a file that does not end with one.
@@ -168,6 +181,34 @@ void RecordTest::rowsThatWaitAreWrittenAtTheEnd()
                      QDeadlineTimer(2000), [] { return false; }, &reason),
              0);
     QCOMPARE(readCsv(path).value(1).value(3), "192.168.0.51");
+}
+
+// Its rows are never changed: the record goes on in a file of its own columns.
+void RecordTest::anEarlierVersionsRecordIsContinuedBesideIt()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath("flash-log.csv");
+    const QByteArray earlier = "\xEF\xBB\xBFstart,end,result,device,device MAC,image,image bytes,image SHA-256,"
+                               "blocks sent,bytes sent,seconds,MiB/s,adapter,server address,version\r\n"
+                               "2026-12-01T09:00:00.000+01:00,2026-12-01T09:00:02.000+01:00,complete,192.168.0.50,,"
+                               "/srv/file.bin,2500,abc,3,2500,2.000,0.00,Ethernet,192.168.0.92,1.0.0\r\n";
+    QVERIFY(writeFile(path, earlier));
+    for (int run = 0; run < 2; ++run) {
+        FlashRecord log(path, "window closed mid-flash");
+        QCOMPARE(log.path(), folder.filePath("flash-log-2.csv"));
+        QCOMPARE(log.continuedFrom(), path);
+        QSignalSpy written(&log, &FlashRecord::written);
+        log.record(report(TransferReport::Refused, QStringLiteral("192.168.0.5%1").arg(run)));
+        QVERIFY(written.wait());
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), earlier);
+    const QList<QStringList> rows = readCsv(folder.filePath("flash-log-2.csv"));
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows.at(0), RecordRow::titles());
+    QCOMPARE(rows.at(2).value(3), "192.168.0.51");
+    QCOMPARE(FlashRecord::files(path), QStringList({path, folder.filePath("flash-log-2.csv")}));
 }
 
 void RecordTest::whatWaitsIsBoundedByMemory_data()

@@ -1,6 +1,6 @@
 // The station in this process on a free port, and as the program where
 // signals and pipes are the point.
-#include "support/csv.h"
+#include "support/records.h"
 #include "support/fakeadapters.h"
 #include "support/testing.h"
 

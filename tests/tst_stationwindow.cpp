@@ -62,16 +62,16 @@ struct StationWindowUnderTest
     QProcess *device(const QStringList &arguments)
     {
         devices.push_back(std::make_unique<QProcess>());
-        devices.back()->start(DEVICE_EMULATOR, QStringList{"--port", QString::number(station->serverPort()),
-                                                            "--quiet", "--expect", image} +
-                                                       arguments);
+        devices.back()->start(
+                DEVICE_EMULATOR,
+                QStringList{"--port", QString::number(station->serverPort()), "--quiet", "--expect", image} +
+                        arguments);
         return devices.back().get();
     }
     static int ended(QProcess *device)
     {
-        return QTest::qWaitFor([device] { return device->state() == QProcess::NotRunning; }, 20000)
-                ? device->exitCode()
-                : -1;
+        return QTest::qWaitFor([device] { return device->state() == QProcess::NotRunning; }, 20000) ? device->exitCode()
+                                                                                                    : -1;
     }
 
     // The tile's background, where no label covers it.
@@ -178,8 +178,8 @@ void StationWindowTest::aScanThatCannotBeTakenIsSaid_data()
     QTest::addColumn<QString>("said");
     QTest::newRow("10,000 characters") << QString(10000, '7') << false
                                        << "not a serial: a serial is 1 to 64 printable characters";
-    QTest::newRow("a unit flashed whole already") << "SN-0001" << true
-                                                  << "the unit SN-0001 was flashed whole already this session";
+    QTest::newRow("a unit flashed whole already")
+            << "SN-0001" << true << "the unit SN-0001 was flashed whole already this session";
 }
 
 void StationWindowTest::aScanThatCannotBeTakenIsSaid()

@@ -1,5 +1,5 @@
 // What the operator does and sees, at 125 % (CMake sets the scale).
-#include "support/csv.h"
+#include "support/records.h"
 #include "support/window.h"
 
 #include "image/imagefile.h"
