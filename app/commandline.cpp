@@ -4,6 +4,23 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QSettings>
+#include <QSysInfo>
+
+namespace {
+
+// An ini file of the user's: ~/.config/TcpServer/TcpServer.ini,
+// %APPDATA%\TcpServer\TcpServer.ini.
+#define USER_SETTINGS                                                                                                  \
+    QSettings::IniFormat, QSettings::UserScope, QStringLiteral("TcpServer"), QStringLiteral("TcpServer")
+
+QString setting(const QCommandLineParser &parser, const char *name)
+{
+    const QString option = QLatin1String(name);
+    return parser.isSet(option) ? parser.value(option) : QSettings(USER_SETTINGS).value(option).toString();
+}
+
+} // namespace
 
 void addRecordOptions(QCommandLineParser *parser)
 {
@@ -14,6 +31,18 @@ void addRecordOptions(QCommandLineParser *parser)
                                                        : QDir::toNativeSeparators(standard)),
                        QStringLiteral("file")});
     parser->addOption({QStringLiteral("no-log"), QStringLiteral("Keep no record of the flashes.")});
+    parser->addOption({QStringLiteral("database"),
+                       QStringLiteral("Send every row of the record to the line's PostgreSQL database too, as "
+                                      "libpq reads this URL, e.g. postgresql://station@db.line.local/flashes "
+                                      "(default: database= in %1). The password comes from ~/.pgpass or "
+                                      "PGPASSWORD, never from the URL.")
+                               .arg(QDir::toNativeSeparators(settingsPath())),
+                       QStringLiteral("url")});
+    parser->addOption({QStringLiteral("station"),
+                       QStringLiteral("This station's name in every row (default: station= in the settings file, "
+                                      "else the host's name, %1).")
+                               .arg(QSysInfo::machineHostName()),
+                       QStringLiteral("name")});
 }
 
 QString recordPath(const QCommandLineParser &parser, QString *problem)
@@ -23,4 +52,20 @@ QString recordPath(const QCommandLineParser &parser, QString *problem)
     if (parser.isSet(QStringLiteral("log")))
         return parser.value(QStringLiteral("log"));
     return FlashRecord::defaultPath(problem);
+}
+
+QString databaseUrl(const QCommandLineParser &parser)
+{
+    return setting(parser, "database");
+}
+
+QString stationName(const QCommandLineParser &parser)
+{
+    const QString name = setting(parser, "station");
+    return name.isEmpty() ? QSysInfo::machineHostName() : name;
+}
+
+QString settingsPath()
+{
+    return QSettings(USER_SETTINGS).fileName();
 }

@@ -112,6 +112,8 @@ int main(int argc, char *argv[])
     ServerInterface::Options options;
     QString recordProblem;
     options.logPath = recordPath(parser, &recordProblem);
+    options.databaseUrl = databaseUrl(parser);
+    options.station = stationName(parser);
     if (!recordProblem.isEmpty()) {
         // A window that flashes without evidence says so before the first flash.
         std::fprintf(stderr, "TcpServer: %s; give --log FILE or --no-log\n", qPrintable(recordProblem));

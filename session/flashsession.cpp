@@ -1,9 +1,13 @@
 #include "session/flashsession.h"
 
 #include "image/flashimage.h"
+#include "record/databasesender.h"
 #include "record/flashrecord.h"
 
 namespace {
+
+// What the line's database may add to the end, at most.
+const int kDatabaseEndMsec = 2000;
 
 FlashLine::Options lineOptions(const FlashSession::Options &options)
 {
@@ -35,6 +39,17 @@ FlashSession::FlashSession(const Options &options, QObject *parent)
 {
     if (!options.recordPath.isEmpty())
         m_record = new FlashRecord(options.recordPath, options.stoppedResult, options.recordLimits, this);
+    // The local record is the journal: what reaches the database is in it first.
+    if (!options.databaseUrl.isEmpty() && !m_record)
+        m_databaseProblem = QStringLiteral("the line's database needs the local record (--no-log keeps none)");
+    else if (!options.databaseUrl.isEmpty() && DatabaseSender::usable(options.databaseUrl, &m_databaseProblem)) {
+        DatabaseSender::Options database;
+        database.url = options.databaseUrl;
+        database.station = options.station;
+        database.recordPath = options.recordPath;
+        m_database = new DatabaseSender(database, this);
+        connect(m_record, &FlashRecord::recorded, m_database, &DatabaseSender::send);
+    }
     connect(m_line, &FlashLine::hintSig, this, &FlashSession::hintSig);
     connect(m_line, &FlashLine::listening, this, &FlashSession::listening);
     connect(m_line, &FlashLine::listenFailed, this, &FlashSession::listenFailed);
@@ -147,10 +162,15 @@ void FlashSession::drainWhenIdle()
     }
 }
 
-int FlashSession::finishRecord(QDeadlineTimer deadline, const std::function<bool()> &interrupted, QString *reason)
+int FlashSession::finishRecord(QDeadlineTimer deadline, const std::function<bool()> &interrupted, QString *reason,
+                               int *waiting)
 {
     m_line->passCounted();
     m_keptOut.flush();
     reason->clear();
-    return m_record ? m_record->finish(deadline, interrupted, reason) : 0;
+    const int unwritten = m_record ? m_record->finish(deadline, interrupted, reason) : 0;
+    const int left = m_database ? m_database->finish(QDeadlineTimer(kDatabaseEndMsec)) : 0;
+    if (waiting)
+        *waiting = left;
+    return unwritten;
 }

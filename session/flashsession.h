@@ -15,6 +15,7 @@
 
 #include <functional>
 
+class DatabaseSender;
 class FlashImage;
 class FlashRecord;
 
@@ -38,6 +39,7 @@ public:
         QString stoppedResult; // how the record words a flash the program stopped
         QString station; // the station's name, in every row
         int pauseAfter = 0; // failed units in a row that pause a fixture; 0: never
+        QString databaseUrl; // the line's database; empty: none
     };
 
     explicit FlashSession(const Options &options, QObject *parent = nullptr);
@@ -46,6 +48,9 @@ public:
     const Options &options() const { return m_options; }
     // Null where no record is kept.
     FlashRecord *record() const { return m_record; }
+    // Null where no database is named, or it cannot be used (databaseProblem() says why).
+    DatabaseSender *database() const { return m_database; }
+    QString databaseProblem() const { return m_databaseProblem; }
     FixtureModel *fixtures() const { return m_fixtures; }
 
     // Reads the image at path and serves it from now on (an image that could
@@ -67,7 +72,10 @@ public:
     void stop();
     // The end: what crowds counted so far is reported, then the record's
     // last attempt (FlashRecord::finish()): how many rows are not written.
-    int finishRecord(QDeadlineTimer deadline, const std::function<bool()> &interrupted, QString *reason);
+    // The line's database gets two seconds more at most: what has not
+    // reached it then (*waiting) waits in the record for the next start.
+    int finishRecord(QDeadlineTimer deadline, const std::function<bool()> &interrupted, QString *reason,
+                     int *waiting = nullptr);
 
     // A scanned serial for the next flash on that place.
     FixtureModel::Scan scan(int place, const QString &serial) { return m_fixtures->scan(place, serial); }
@@ -106,6 +114,8 @@ private:
     const Options m_options;
     FlashLine *m_line;
     FlashRecord *m_record = nullptr;
+    DatabaseSender *m_database = nullptr;
+    QString m_databaseProblem;
     FixtureModel *m_fixtures;
     BurstFilter m_keptOut; // by fixture
     bool m_closed = false; // no device more, and every report before that in

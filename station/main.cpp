@@ -149,6 +149,8 @@ int main(int argc, char *argv[])
                              .arg(limit));
     QString recordProblem;
     options.logPath = recordPath(parser, &recordProblem);
+    options.databaseUrl = databaseUrl(parser);
+    options.station = stationName(parser);
     if (!recordProblem.isEmpty()) {
         std::fprintf(stderr, "error: %s; give --log FILE or --no-log\n", qPrintable(recordProblem));
         return 1;

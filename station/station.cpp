@@ -3,6 +3,7 @@
 #include "adapter/networkadapters.h"
 #include "files/systemname.h"
 #include "image/flashimage.h"
+#include "record/databasesender.h"
 #include "record/flashrecord.h"
 #include "session/flashsession.h"
 
@@ -111,7 +112,22 @@ bool Station::start()
     session.stoppedResult = QStringLiteral("station stopped mid-flash");
     session.station = m_options.station;
     session.pauseAfter = m_options.pauseAfter;
+    session.databaseUrl = m_options.databaseUrl;
     m_session = new FlashSession(session, this);
+    // Without the line's database the station flashes all the same.
+    if (!m_session->databaseProblem().isEmpty())
+        emit warned(QStringLiteral("warning: %1").arg(m_session->databaseProblem()));
+    if (DatabaseSender *database = m_session->database()) {
+        connect(database, &DatabaseSender::unreachable, this, [this](const QString &why) {
+            emit warned(QStringLiteral("warning: the line's database cannot be reached: %1. The rows wait, in the "
+                                       "local record too, and are sent once it can.")
+                                .arg(why));
+        });
+        connect(database, &DatabaseSender::reached, this, [this](int caughtUp) {
+            emit said(QStringLiteral("The line's database is reached again: %1 caught up.")
+                              .arg(plural(caughtUp, "row", "rows")));
+        });
+    }
     connect(m_session, &FlashSession::listening, this, [this](quint16 port) {
         m_serving = true;
         emit serving(port);
@@ -182,7 +198,8 @@ void Station::conclude()
     const std::function<int()> asked = m_options.stopRequests;
     if (m_session)
         m_unwritten = m_session->finishRecord(
-                QDeadlineTimer(2000), [requests, asked] { return asked() > requests; }, &m_unwrittenReason);
+                QDeadlineTimer(2000), [requests, asked] { return asked() > requests; }, &m_unwrittenReason,
+                &m_databaseWaiting);
     if (m_unwritten > 0)
         emit failed(QStringLiteral("%1 of the flash record %2 could not be written: %3")
                             .arg(plural(m_unwritten, "row", "rows"),

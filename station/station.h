@@ -37,6 +37,7 @@ public:
         int watchPeriodMsec = 500;
         int pauseAfter = 0; // failed units in a row that pause a fixture; 0: never
         QString station; // its name in the record
+        QString databaseUrl; // the line's database; empty: none
         // How often the operator has asked to stop so far: one more during the
         // last wait for the record ends it.
         std::function<int()> stopRequests = [] { return 0; };
@@ -56,6 +57,9 @@ public:
     void stop();
     // After finished(): the record's rows not written, and why.
     int unwritten() const { return m_unwritten; }
+    // After finished(): the rows that have not reached the line's database
+    // (they wait in the local record for the next start).
+    int databaseWaiting() const { return m_databaseWaiting; }
     QString unwrittenReason() const { return m_unwrittenReason; }
 
 signals:
@@ -83,6 +87,7 @@ private:
     bool m_stopping = false;
     bool m_concluded = false;
     int m_unwritten = 0;
+    int m_databaseWaiting = 0;
     QString m_unwrittenReason;
 };
 

@@ -284,7 +284,8 @@ void StationTerminal::showSummary()
                           {QStringLiteral("not"), total.failed},
                           {QStringLiteral("adapters"), adapters},
                           {QStringLiteral("paused"), QJsonArray::fromStringList(paused)},
-                          {QStringLiteral("record_unwritten"), m_station->unwritten()}}));
+                          {QStringLiteral("record_unwritten"), m_station->unwritten()},
+                          {QStringLiteral("database_waiting"), m_station->databaseWaiting()}}));
         return;
     }
     m_out->line(QStringLiteral("%1 began: %2 complete, %3 not.")
@@ -302,6 +303,9 @@ void StationTerminal::showSummary()
                                 .arg(paused.contains(adapter) ? QStringLiteral(" Paused.") : QString()));
         }
     }
+    if (m_station->databaseWaiting() > 0)
+        m_out->line(QStringLiteral("%1 of the record wait for the line's database; they go with the next start.")
+                            .arg(plural(m_station->databaseWaiting(), "row", "rows")));
     if (paused.contains(QString()))
         m_out->line(QStringLiteral("The station was paused."));
     else if (options.adapters.size() <= 1 && !paused.isEmpty())

@@ -2,6 +2,7 @@
 
 #include "files/systemname.h"
 #include "image/flashimage.h"
+#include "record/databasesender.h"
 #include "record/flashrecord.h"
 #include "session/flashsession.h"
 #include "station/station.h"
@@ -135,6 +136,16 @@ void StationWindow::serving()
     connect(session, &FlashSession::adapterBack, this, [this](const QString &adapter) {
         say(QStringLiteral("%1 is back: its fixture is served again").arg(printableName(adapter)));
     });
+    if (DatabaseSender *database = session->database()) {
+        connect(database, &DatabaseSender::unreachable, this, [this, database](const QString &why) {
+            say(QStringLiteral("The line's database cannot be reached (%1); %2 rows wait, in the local record too.")
+                        .arg(why)
+                        .arg(database->waiting()));
+        });
+        connect(database, &DatabaseSender::reached, this, [this](int caughtUp) {
+            say(QStringLiteral("The line's database is reached again: %1 rows caught up.").arg(caughtUp));
+        });
+    }
     connect(m_station->image().data(), &FlashImage::digestComputed, this, &StationWindow::showHeader);
     showHeader();
 }

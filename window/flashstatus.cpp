@@ -33,6 +33,7 @@ FlashStatus::FlashStatus(QStatusBar *bar)
     , m_lastFlash(addLabel(bar, "lastFlashLabel"))
     , m_record(addLabel(bar, "recordLabel"))
     , m_note(addLabel(bar, "noteLabel"))
+    , m_database(addLabel(bar, "databaseLabel"))
 {
     setColour({m_record, m_note}, Colour::Red);
     auto *copy = new QAction(QStringLiteral("Copy SHA-256"), m_image);
@@ -106,6 +107,12 @@ void FlashStatus::showRecordDelay(int waiting, const QDateTime &since)
 void FlashStatus::clearRecordFailure()
 {
     m_record->clear();
+}
+
+void FlashStatus::showDatabase(const QString &text)
+{
+    m_database->setText(text);
+    m_database->setToolTip(text);
 }
 
 void FlashStatus::showNote(const QString &text)

@@ -28,6 +28,8 @@ public:
     void showRecordDelay(int waiting, const QDateTime &since);
     // A note that stays (in red): what the operator should know before flashing.
     void showNote(const QString &text);
+    // How the line's database is doing.
+    void showDatabase(const QString &text);
 
 private:
     void showDigest();
@@ -36,6 +38,7 @@ private:
     QLabel *m_lastFlash;
     QLabel *m_record;
     QLabel *m_note;
+    QLabel *m_database;
     QSharedPointer<FlashImage> m_shown;
 };
 

@@ -6,6 +6,7 @@
 #include "adapter/networkadapters.h"
 #include "image/flashimage.h"
 #include "image/imagefile.h"
+#include "record/databasesender.h"
 #include "session/flashsession.h"
 #include "record/flashrecord.h"
 #include "window/colours.h"
@@ -70,7 +71,31 @@ ServerInterface::ServerInterface(const Options &options, NetworkAdapters *adapte
     session.recordPath = m_options.logPath;
     session.stoppedResult = QStringLiteral("window closed mid-flash");
     session.station = m_options.station;
+    session.databaseUrl = m_options.databaseUrl;
     m_session = new FlashSession(session, this);
+    if (!m_session->databaseProblem().isEmpty())
+        m_status->showDatabase(m_session->databaseProblem() + QLatin1Char('.'));
+    if (DatabaseSender *database = m_session->database()) {
+        // Said while it cannot be reached, with the rows that wait, once a second.
+        auto *watch = new QTimer(this);
+        watch->setInterval(1000);
+        connect(database, &DatabaseSender::unreachable, this, [this, database, watch](const QString &why) {
+            auto show = [this, database, why] {
+                m_status->showDatabase(QStringLiteral("The line's database cannot be reached (%1); %2 rows wait.")
+                                               .arg(why)
+                                               .arg(database->waiting()));
+            };
+            show();
+            watch->disconnect();
+            connect(watch, &QTimer::timeout, this, show);
+            watch->start();
+        });
+        connect(database, &DatabaseSender::reached, this, [this, watch](int caughtUp) {
+            watch->stop();
+            m_status->showDatabase(
+                    QStringLiteral("The line's database is reached again: %1 rows caught up.").arg(caughtUp));
+        });
+    }
     connect(this, &ServerInterface::sendDataSig, m_session, &FlashSession::serve);
     // Boxes open once the session's report is handled, never inside it.
     connect(m_session, &FlashSession::hintSig, this, &ServerInterface::slotHintMessage, Qt::QueuedConnection);

@@ -42,6 +42,7 @@ public:
         QString imagePath; // what Download reads; empty: below the program's folder
         QString logPath; // the flash record; empty: none
         QString station; // this PC's name in the record
+        QString databaseUrl; // the line's database; empty: none
         // Where ModifyIP notes how the adapter was set; empty: the user's own.
         QString notePath;
         // The ClientInput pane keeps at most this many characters: more than
