@@ -31,6 +31,6 @@ run_suite() {
 run_suite build-tests "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTCPSERVER_QT=5
 run_suite build-qt6-sanitize "" -DCMAKE_BUILD_TYPE=Debug -DTCPSERVER_QT=6 -DTCPSERVER_SANITIZE=address
 # The suites that run threads (the servers', the record's, the output's), under ThreadSanitizer.
-run_suite build-tsan '^tst_(protocol|station|record)$' -DCMAKE_BUILD_TYPE=Debug -DTCPSERVER_QT=6 -DTCPSERVER_SANITIZE=thread
+run_suite build-tsan '^tst_(protocol|station|record|database)$' -DCMAKE_BUILD_TYPE=Debug -DTCPSERVER_QT=6 -DTCPSERVER_SANITIZE=thread
 scripts/test-ratio.sh
 echo "All tests passed: Qt 5 as built, Qt 6 under AddressSanitizer and UndefinedBehaviorSanitizer, and under ThreadSanitizer."

@@ -151,9 +151,9 @@ QString DatabaseSender::tableStatement()
 {
     QStringList columns;
     for (const TableColumn &column : kTable) {
-        columns << QStringLiteral("%1 %2%3")
-                           .arg(QLatin1String(column.name), QLatin1String(column.type),
-                                qstrcmp(column.name, "flash_id") == 0 ? QStringLiteral(" PRIMARY KEY") : QString());
+        columns << QStringLiteral("%1 %2%3").arg(QLatin1String(column.name), QLatin1String(column.type),
+                                                 qstrcmp(column.name, "flash_id") == 0 ? QStringLiteral(" PRIMARY KEY")
+                                                                                       : QString());
     }
     return QStringLiteral("CREATE TABLE IF NOT EXISTS flashes(%1)").arg(columns.join(QStringLiteral(", ")));
 }
@@ -338,8 +338,7 @@ void DatabaseSender::run(const std::shared_ptr<Shared> &shared)
 {
     using Clock = std::chrono::steady_clock;
     {
-        Connection connection(shared->url,
-                              QStringLiteral("tcpserver-database-%1").arg(quintptr(shared.get()), 0, 16));
+        Connection connection(shared->url, QStringLiteral("tcpserver-database-%1").arg(quintptr(shared.get()), 0, 16));
         QList<RecordRow> catchUp; // from the local record, before what comes now
         bool caughtUpRead = shared->options.recordPath.isEmpty();
         int pause = shared->options.firstPauseMsec;

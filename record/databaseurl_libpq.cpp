@@ -28,9 +28,10 @@ DatabaseUrl DatabaseUrl::parse(const QString &url)
     char *error = nullptr;
     PQconninfoOption *options = PQconninfoParse(url.toUtf8().constData(), &error);
     if (!options) {
-        parsed.problem = QStringLiteral("the database URL %1 cannot be read: %2")
-                                 .arg(shown(url), error ? QString::fromUtf8(error).trimmed()
-                                                        : QStringLiteral("there is not enough memory"));
+        parsed.problem =
+                QStringLiteral("the database URL %1 cannot be read: %2")
+                        .arg(shown(url),
+                             error ? QString::fromUtf8(error).trimmed() : QStringLiteral("there is not enough memory"));
         PQfreemem(error);
         return parsed;
     }
@@ -61,7 +62,8 @@ DatabaseUrl DatabaseUrl::parse(const QString &url)
             connectTimeout = connectTimeout || keyword == "connect_timeout";
             if (keyword == "options") {
                 serverOptions = true;
-                rest << QStringLiteral("options=") + quoted(value + QLatin1Char(' ') + QLatin1String(kStatementOptions));
+                rest << QStringLiteral("options=") +
+                                quoted(value + QLatin1Char(' ') + QLatin1String(kStatementOptions));
                 continue;
             }
             rest << QString::fromUtf8(keyword) + QLatin1Char('=') + quoted(value);

@@ -1,6 +1,5 @@
 #include "record/databaseurl.h"
 
-
 DatabaseUrl DatabaseUrl::parse(const QString &url)
 {
     Q_UNUSED(url)

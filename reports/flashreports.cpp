@@ -32,8 +32,9 @@ bool loadLocal(const QString &path, const Span &span, QList<RecordRow> *rows, QS
         QFile file(name);
         if (!QFileInfo(name).isFile() || !file.open(QIODevice::ReadOnly)) {
             *error = QStringLiteral("the flash record %1 cannot be read: %2")
-                             .arg(name, QFileInfo(name).isFile() ? file.errorString()
-                                                                 : QStringLiteral("it is not a regular file"));
+                             .arg(name,
+                                  QFileInfo(name).isFile() ? file.errorString()
+                                                           : QStringLiteral("it is not a regular file"));
             return false;
         }
         const QList<QStringList> lines = parseCsv(file.readAll());
@@ -97,10 +98,10 @@ bool loadDatabase(const QString &url, const Span &span, QList<RecordRow> *rows, 
                     row.setValue(all.at(i).key, fieldOf(query.value(i), all.at(i).kind));
                 // What a flash moved per second follows from the rest.
                 const double seconds = row.seconds();
-                row.setValue("mib_per_s", QString::number(seconds > 0 ? row.value("bytes_sent").toDouble() /
-                                                                                  (1024.0 * 1024.0) / seconds
-                                                                        : 0,
-                                                          'f', 2));
+                row.setValue("mib_per_s",
+                             QString::number(
+                                     seconds > 0 ? row.value("bytes_sent").toDouble() / (1024.0 * 1024.0) / seconds : 0,
+                                     'f', 2));
                 if (span.contains(row.started()))
                     rows->append(row);
             }
@@ -175,9 +176,18 @@ QList<Summary> summarize(const QList<RecordRow> &rows, By by)
         QJsonObject keys;
         QString group;
         switch (by) {
-        case By::Station: group = row.value("station"); keys.insert(QStringLiteral("station"), group); break;
-        case By::Adapter: group = row.value("adapter"); keys.insert(QStringLiteral("adapter"), group); break;
-        case By::Serial: group = row.value("serial"); keys.insert(QStringLiteral("serial"), group); break;
+        case By::Station:
+            group = row.value("station");
+            keys.insert(QStringLiteral("station"), group);
+            break;
+        case By::Adapter:
+            group = row.value("adapter");
+            keys.insert(QStringLiteral("adapter"), group);
+            break;
+        case By::Serial:
+            group = row.value("serial");
+            keys.insert(QStringLiteral("serial"), group);
+            break;
         case By::Day:
             group = row.started().toLocalTime().date().toString(Qt::ISODate);
             keys.insert(QStringLiteral("day"), group);
@@ -226,8 +236,9 @@ QList<RecordRow> flashesOf(const QList<RecordRow> &rows, const QString &macOrSer
 {
     QList<RecordRow> flashes;
     for (const RecordRow &row : rows) {
-        if (row.isFlash() && (row.value("device_mac").compare(macOrSerial, Qt::CaseInsensitive) == 0 ||
-                              (!row.value("serial").isEmpty() && row.value("serial") == macOrSerial)))
+        if (row.isFlash() &&
+            (row.value("device_mac").compare(macOrSerial, Qt::CaseInsensitive) == 0 ||
+             (!row.value("serial").isEmpty() && row.value("serial") == macOrSerial)))
             flashes << row;
     }
     return flashes;

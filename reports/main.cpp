@@ -116,8 +116,7 @@ int main(int argc, char *argv[])
     const bool asJson = parser.isSet(QStringLiteral("json"));
     if (command == QLatin1String("init"))
         return positional.size() == 1 ? init(databaseUrl(parser)) : usage(QStringLiteral("init takes no argument"));
-    if (command != QLatin1String("summary") && command != QLatin1String("device") &&
-        command != QLatin1String("export"))
+    if (command != QLatin1String("summary") && command != QLatin1String("device") && command != QLatin1String("export"))
         return usage(command.isEmpty() ? QStringLiteral("no command") : QStringLiteral("no command %1").arg(command));
     if (positional.size() != (command == QLatin1String("device") ? 2 : 1))
         return usage(command == QLatin1String("device") ? QStringLiteral("device takes one MAC or serial")
@@ -163,8 +162,8 @@ int main(int argc, char *argv[])
                 continue;
             }
             print(QStringLiteral("%1  %2  %3 %4  %5%6  %7 (SHA-256 %8…)  %9 s%10")
-                          .arg(row.value("start"), row.value("result_text"), row.value("station"),
-                               row.value("adapter"), row.value("device"),
+                          .arg(row.value("start"), row.value("result_text"), row.value("station"), row.value("adapter"),
+                               row.value("device"),
                                row.value("device_mac").isEmpty() ? QString() : " " + row.value("device_mac"),
                                row.value("image"), row.value("image_sha256").left(16), row.value("seconds"),
                                row.value("serial").isEmpty() ? QString() : "  serial " + row.value("serial")));
