@@ -27,8 +27,8 @@ struct Served
         , ended(server.get(), &TcpServer::transferEnded)
         , connected(server.get(), &TcpServer::deviceConnected)
         , echoed(server.get(), &TcpServer::requestsEchoed)
+        , listening(server->startListen())
     {
-        QVERIFY(server->startListen());
         if (imageSize >= 0)
             handOver(imageSize);
     }
@@ -37,7 +37,7 @@ struct Served
     {
         const int before = int(connected.size());
         devices.push_back(std::make_unique<TestDevice>(host, server->serverPort()));
-        waitFor([&] { return connected.size() > before || !devices.back()->isConnected(); });
+        (void)QTest::qWaitFor([&] { return connected.size() > before || !devices.back()->isConnected(); }, 5000);
         return devices.back().get();
     }
 
@@ -51,7 +51,7 @@ struct Served
     bool read(int more = 1)
     {
         requestsRead += more;
-        return waitFor([&] {
+        return QTest::qWaitFor([&] {
             int heard = 0;
             for (const QList<QVariant> &arguments : qAsConst(echoed))
                 heard += int(arguments.at(1).toStringList().size());
@@ -59,20 +59,24 @@ struct Served
         });
     }
 
-    // Over the image handed over, or the one given.
-    void converse(TestDevice *device, const Exchanges &exchanges, const QByteArray &served = QByteArray())
+    // Over the image handed over, or the one given: empty, or what went wrong.
+    QString converse(TestDevice *device, const Exchanges &exchanges, const QByteArray &served = QByteArray())
     {
         for (const Exchange &exchange : exchanges) {
-            ::converse(*device, served.isNull() ? image : served, {exchange}, [this] { return read(); });
+            const QString failure =
+                    ::converse(*device, served.isNull() ? image : served, {exchange}, [this] { return read(); });
+            if (!failure.isEmpty())
+                return failure;
             // Every request is heard, answered or not.
             if (exchange.answer.kind != Answer::Nothing)
                 ++requestsRead;
         }
+        return QString();
     }
 
     QList<TransferReport> reports(int count)
     {
-        waitFor([&] { return ended.size() >= count; });
+        (void)QTest::qWaitFor([&] { return ended.size() >= count; }, 5000);
         QList<TransferReport> all;
         for (const QList<QVariant> &arguments : qAsConst(ended))
             all << arguments.at(0).value<TransferReport>();
@@ -80,15 +84,23 @@ struct Served
     }
 
     std::unique_ptr<TcpServer> server;
-    QByteArray image;
     QSignalSpy ended;
     QSignalSpy connected;
     QSignalSpy echoed;
+    const bool listening;
+    QByteArray image;
     int requestsRead = 0;
     std::vector<std::unique_ptr<TestDevice>> devices;
 };
 
 } // namespace
+
+// The served conversation, or the test fails there with what went wrong.
+#define SERVED_CONVERSE(served, ...)                                                                                   \
+    do {                                                                                                               \
+        const QString conversed = (served).converse(__VA_ARGS__);                                                      \
+        QVERIFY2(conversed.isEmpty(), qPrintable(conversed));                                                          \
+    } while (false)
 
 Q_DECLARE_METATYPE(TransferReport::Ending)
 
@@ -136,8 +148,9 @@ void ProtocolTest::answers()
     QFETCH(int, blocksSent);
     QFETCH(qint64, bytesSent);
     Served served(imageSize);
+    QVERIFY(served.listening);
     TestDevice *device = served.connect();
-    served.converse(device, exchanges);
+    SERVED_CONVERSE(served, device, exchanges);
     device->close();
     const QList<TransferReport> reports = served.reports(1);
     QCOMPARE(reports.size(), 1);
@@ -164,6 +177,7 @@ void ProtocolTest::progressShown()
     QFETCH(int, asked);
     QFETCH(QList<int>, shown);
     Served served(blocks * 1024 - 7);
+    QVERIFY(served.listening);
     QSignalSpy progress(served.server.get(), &TcpServer::progress);
     TestDevice *device = served.connect();
     device->send("updata");
@@ -183,13 +197,14 @@ void ProtocolTest::blocksCountOnlyWhenWritten()
     TcpServer::Options options;
     options.imageUse = TcpServer::ImageUse::EveryDevice;
     Served served(64 * 1024, options);
+    QVERIFY(served.listening);
     for (int i = 0; i < 200; ++i) {
         TestDevice device(QStringLiteral("127.0.0.1"), served.server->serverPort());
-        served.converse(&device, {{"updata", length()}, {"ok", block(0)}});
+        SERVED_CONVERSE(served, &device, {{"updata", length()}, {"ok", block(0)}});
         device.send("ok");
         // Gone before the server reads it: a reset, not a goodbye.
         device.reset();
-        QVERIFY(waitFor([&] { return served.ended.size() > i; }));
+        QVERIFY(QTest::qWaitFor([&] { return served.ended.size() > i; }, 5000));
     }
     for (const TransferReport &report : served.reports(200)) {
         QCOMPARE(report.blocksSent, 1);
@@ -205,6 +220,7 @@ void ProtocolTest::aDeviceThatAskedKeepsItsPlace()
     options.devices = 2;
     options.imageUse = TcpServer::ImageUse::EveryDevice;
     Served served(3000, options);
+    QVERIFY(served.listening);
     QSignalSpy dropped(served.server.get(), &TcpServer::deviceDropped);
     QSignalSpy turnedAway(served.server.get(), &TcpServer::deviceTurnedAway);
     // Connected without running the event loop: the server meets all three at once.
@@ -236,12 +252,13 @@ void ProtocolTest::strangerGetsNothing()
         QSKIP("gives the loopback another address, only in a network namespace of its own");
     QCOMPARE(runProgram(QStringLiteral("ip"), {"address", "add", "10.9.9.9/32", "dev", "lo"}), 0);
     Served served(100);
+    QVERIFY(served.listening);
     TestDevice stranger(QStringLiteral("10.9.9.9"), served.server->serverPort());
     QVERIFY(stranger.closedByServer());
     QCOMPARE(stranger.socket.bytesAvailable(), qint64(0));
     QCOMPARE(served.connected.size(), 0);
     TestDevice *device = served.connect();
-    served.converse(device, {{"updata", length()}, {"ok", block(0)}});
+    SERVED_CONVERSE(served, device, {{"updata", length()}, {"ok", block(0)}});
 }
 
 // Random steps against a model of up to three devices (TCPSERVER_FUZZ_SEED and
@@ -258,6 +275,7 @@ void ProtocolTest::randomWalk()
     options.imageUse = TcpServer::ImageUse::EveryDevice;
     options.watchPeriodMsec = 3600000; // timing is no part of the model
     Served served(-1, options);
+    QVERIFY(served.listening);
     // Percent-encoded, a blank between.
     QList<QByteArray> known =
             QByteArray("updata ok ok ok OK updata%0A ok%0D%0A updata%00x ok%00 okok up %00ok %20ok").split(' ');
@@ -303,7 +321,7 @@ void ProtocolTest::randomWalk()
             last = QStringLiteral("a device comes to %1 others").arg(devices.size());
             if (devices.size() < 3) {
                 devices.push_back({std::move(device), held, 0, false, false});
-                QVERIFY2(waitFor([&] { return served.server->deviceCount() == int(devices.size()); }),
+                QVERIFY2(QTest::qWaitFor([&] { return served.server->deviceCount() == int(devices.size()); }, 5000),
                          qPrintable(last));
             } else if (idle != devices.end()) {
                 QVERIFY2(idle->device->closedByServer(), qPrintable(last));
@@ -318,7 +336,8 @@ void ProtocolTest::randomWalk()
             devices.erase(devices.begin() + which);
             last = QStringLiteral("a device leaves");
             // Once the server knows, so that the next newcomer meets what the model does.
-            QVERIFY2(waitFor([&] { return served.server->deviceCount() == int(devices.size()); }), qPrintable(last));
+            QVERIFY2(QTest::qWaitFor([&] { return served.server->deviceCount() == int(devices.size()); }, 5000),
+                     qPrintable(last));
         } else {
             Modelled &modelled = devices.at(random.bounded(int(devices.size())));
             QByteArray request = known.at(int(random.bounded(int(known.size()))));
@@ -341,7 +360,7 @@ void ProtocolTest::randomWalk()
             }
             answers += answer.kind != Answer::Nothing;
             last = QStringLiteral("request %1").arg(QString::fromLatin1(request.toPercentEncoding()));
-            served.converse(modelled.device.get(), {{request, answer}}, modelled.image);
+            SERVED_CONVERSE(served, modelled.device.get(), {{request, answer}}, modelled.image);
         }
     }
     QVERIFY2(answers > steps / 8 && !QTest::currentTestFailed(),
@@ -355,6 +374,7 @@ void ProtocolTest::idleConnectionsAreProbed()
     QSKIP("reads the connection's timers with ss");
 #else
     Served served(10);
+    QVERIFY(served.listening);
     served.connect();
     const QString shown = QString::fromLatin1(runOutput(
             "ss",

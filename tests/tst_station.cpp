@@ -95,7 +95,7 @@ struct StationUnderTest
     {
         QList<int> statuses;
         for (const auto &device : devices) {
-            waitFor([&] { return device->state() == QProcess::NotRunning; }, 30000);
+            (void)QTest::qWaitFor([&] { return device->state() == QProcess::NotRunning; }, 30000);
             statuses << device->exitCode();
         }
         return statuses;
@@ -103,7 +103,7 @@ struct StationUnderTest
 
     int status() // once the station has finished
     {
-        if (!waitFor([&] { return !finished->isEmpty(); }, 15000))
+        if (!QTest::qWaitFor([&] { return !finished->isEmpty(); }, 15000))
             return -1;
         out->finish(QDeadlineTimer(2000));
         err->finish(QDeadlineTimer(2000));
@@ -239,7 +239,7 @@ QByteArray readUntil(int reader, const QByteArray &until)
     QByteArray read;
     QByteArray chunk(65536, '\0');
     fcntl(reader, F_SETFL, O_NONBLOCK);
-    waitFor([&] {
+    (void)QTest::qWaitFor([&] {
         const ssize_t got = ::read(reader, chunk.data(), size_t(chunk.size()));
         read += chunk.left(int(qMax<ssize_t>(got, 0)));
         return read.contains(until);
@@ -319,17 +319,18 @@ void StationTest::turnedAwayAtMostOnceASecond()
 {
     StationUnderTest test;
     test.options.count = 1;
+    test.options.watchPeriodMsec = 30000; // the device waits while the crowd comes
     QVERIFY(test.start());
     TestDevice device(QStringLiteral("127.0.0.1"), test.station->serverPort());
     const QByteArray image = pattern(70000, 5);
-    converse(device, image, {{"updata", length()}});
+    CONVERSE(device, image, {{"updata", length()}});
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < 50; ++i)
         QVERIFY(TestDevice(QStringLiteral("127.0.0.1"), test.station->serverPort()).closedByServer());
     const qint64 seconds = clock.elapsed() / 1000;
     for (int index = 0; index < 69; ++index)
-        converse(device, image, {{"ok", block(index)}});
+        CONVERSE(device, image, {{"ok", block(index)}});
     device.close();
     QCOMPARE(test.status(), 0);
     // Every one of them counted, in a line a second at most.
@@ -397,7 +398,7 @@ void StationTest::outputThatIsHeldUpHoldsNothingUp()
         QCOMPARE(test.devicesEnded(), QList<int>{0});
         test.device({"--expect", "IMAGE"});
         QCOMPARE(test.devicesEnded(), QList<int>({0, 0}));
-        QVERIFY(waitFor([&] { return !test.finished->isEmpty(); }));
+        QVERIFY(QTest::qWaitFor([&] { return !test.finished->isEmpty(); }, 5000));
         if (terminal) // moving again
             QCOMPARE(::write(ends[0], "\x11", 1), ssize_t(1));
         const QByteArray shown = readUntil(ends[0], "2 flashes began: 2 complete, 0 not.");

@@ -56,6 +56,13 @@ QString withoutTime(QString text)
 
 } // namespace
 
+namespace {
+// What happens to a flash after two blocks.
+enum class Then { DeviceLeaves, DeviceStopsAsking, DownloadAgain };
+} // namespace
+
+Q_DECLARE_METATYPE(Then)
+Q_DECLARE_METATYPE(Colour)
 Q_DECLARE_METATYPE(QList<NetworkAdapter>)
 Q_DECLARE_METATYPE(QMessageBox::StandardButton)
 
@@ -108,8 +115,8 @@ void WindowTest::wrongAddressServesNothing()
     WindowUnderTest test(adapters);
     test.start(WindowUnderTest::Listening::No);
     QCOMPARE(test.text("serverIpLabel"), shown);
-    QCOMPARE(test.colour({"serverIpLabel", "haveIpLabel", "haveIpHintLabel1", "haveIpHintLabel2"}),
-             "red,red,black,black");
+    QCOMPARE(test.colours({"serverIpLabel", "haveIpLabel", "haveIpHintLabel1", "haveIpHintLabel2"}),
+             QVector<Colour>({Colour::Red, Colour::Red, Colour::Black, Colour::Black}));
     QVERIFY(!portListened(protocol::kPort));
     test.writeImage(100);
     test.clickDownload();
@@ -124,57 +131,56 @@ void WindowTest::aCompleteFlash()
     test.start();
     test.clickDownload();
     QCOMPARE(test.text("fileStatusEdit"), "Reading data is complete......");
-    QCOMPARE(test.colour({"step2TextLabel1", "step2TextLabel2"}), "green");
+    QCOMPARE(test.colours({"step2TextLabel1", "step2TextLabel2"}), QVector<Colour>(2, Colour::Green));
     TestDevice *device = test.connectDevice();
-    QCOMPARE(test.colour({"step3TextLabel1", "step3TextLabel2", "step3TextLabel3"}), "green");
-    converse(*device, image, blocks(1));
+    QCOMPARE(test.colours({"step3TextLabel1", "step3TextLabel2", "step3TextLabel3"}),
+             QVector<Colour>(3, Colour::Green));
+    CONVERSE(*device, image, blocks(1));
     QTRY_COMPARE(test.text("messageLabel"), "Downloading...");
-    converse(*device, image, {{"ok", block(1)}});
+    CONVERSE(*device, image, {{"ok", block(1)}});
     QTRY_COMPARE(test.text("messageLabel"), "Downloading......");
-    QCOMPARE(test.colour({"messageLabel"}), "black");
+    QCOMPARE(test.colours({"messageLabel"}), QVector<Colour>(1, Colour::Black));
     QCOMPARE(test.bar(), 66);
-    converse(*device, image, {{"ok", block(2)}, {"ok", nothing()}});
+    CONVERSE(*device, image, {{"ok", block(2)}, {"ok", nothing()}});
     device->close();
     QTRY_COMPARE(test.text("messageLabel"), "Download complete");
-    QCOMPARE(test.colour({"messageLabel", "step4TextLabel1", "step4TextLabel2", "step4TextLabel3"}), "green");
+    QCOMPARE(test.colours({"messageLabel", "step4TextLabel1", "step4TextLabel2", "step4TextLabel3"}),
+             QVector<Colour>(4, Colour::Green));
     QCOMPARE(test.text("fileStatusEdit"), "Reading data is complete...Download complete");
     QCOMPARE(test.bar(), 100);
     QCOMPARE(test.text("clientIpLabel"), "127.0.0.1");
     QCOMPARE(test.boxes, QStringList());
     QCOMPARE(test.window()->findChild<QTextBrowser *>("clientInputBrowser")->toPlainText(), "updata ok ");
     QCOMPARE(withoutTime(test.text("lastFlashLabel")), "Last flash: complete, device 127.0.0.1");
-    QCOMPARE(test.colour({"lastFlashLabel"}), "green");
+    QCOMPARE(test.colours({"lastFlashLabel"}), QVector<Colour>(1, Colour::Green));
     QTRY_COMPARE(test.text("imageLabel"), QString::fromUtf8("file.bin · 2500 bytes · SHA-256 5658c1729b0fd3a5…"));
 }
 
 void WindowTest::aFlashThatEndsEarly_data()
 {
-    QTest::addColumn<QString>("then"); // after two blocks
+    QTest::addColumn<Then>("then"); // after two blocks
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("bar");
-    QTest::addColumn<QString>("step4Colour");
+    QTest::addColumn<Colour>("step4Colour");
     QTest::addColumn<QString>("lastFlash");
     QTest::addColumn<QStringList>("boxes");
     QTest::newRow("the device leaves: its last state stays")
-            << "leave"
-            << "Downloading......" << 40 << "black"
+            << Then::DeviceLeaves << "Downloading......" << 40 << Colour::Black
             << "Last flash: device closed early, device 127.0.0.1" << QStringList{};
     QTest::newRow("the device stops asking: closed, and the box")
-            << "stop"
-            << "Downloading......" << 40 << "red"
+            << Then::DeviceStopsAsking << "Downloading......" << 40 << Colour::Red
             << "Last flash: stalled, device 127.0.0.1" << QStringList{kStall};
     QTest::newRow("Download again: that flash ends, the device starts over")
-            << "download"
-            << "" << 0 << "red"
+            << Then::DownloadAgain << "" << 0 << Colour::Red
             << "Last flash: restarted by a new Download, device 127.0.0.1" << QStringList{};
 }
 
 void WindowTest::aFlashThatEndsEarly()
 {
-    QFETCH(QString, then);
+    QFETCH(Then, then);
     QFETCH(QString, message);
     QFETCH(int, bar);
-    QFETCH(QString, step4Colour);
+    QFETCH(Colour, step4Colour);
     QFETCH(QString, lastFlash);
     QFETCH(QStringList, boxes);
     WindowUnderTest test;
@@ -183,22 +189,22 @@ void WindowTest::aFlashThatEndsEarly()
     test.start();
     test.clickDownload();
     TestDevice *device = test.connectDevice();
-    converse(*device, image, blocks(2));
-    if (then == "leave")
+    CONVERSE(*device, image, blocks(2));
+    if (then == Then::DeviceLeaves)
         device->close();
-    else if (then == "download")
+    else if (then == Then::DownloadAgain)
         test.clickDownload();
-    if (then != "leave")
+    if (then != Then::DeviceLeaves)
         QVERIFY(device->closedByServer());
     QTRY_COMPARE(withoutTime(test.text("lastFlashLabel")), lastFlash);
-    QCOMPARE(test.colour({"lastFlashLabel"}), "red");
+    QCOMPARE(test.colours({"lastFlashLabel"}), QVector<Colour>(1, Colour::Red));
     QTRY_COMPARE(test.boxes, boxes);
     QCOMPARE(test.text("messageLabel"), message);
     QCOMPARE(test.bar(), bar);
-    QCOMPARE(test.colour({"step4TextLabel1", "step4TextLabel2", "step4TextLabel3"}), step4Colour);
+    QCOMPARE(test.colours({"step4TextLabel1", "step4TextLabel2", "step4TextLabel3"}), QVector<Colour>(3, step4Colour));
     // A new Download serves the next device; otherwise the image went with the flash.
     test.connectDevice()->send("updata");
-    if (then == "download")
+    if (then == Then::DownloadAgain)
         QCOMPARE(test.devices.back()->take(4), lengthHeaderFor(5000));
     else
         QTRY_COMPARE(test.boxes, boxes + QStringList(kRefusal));
@@ -233,7 +239,7 @@ void WindowTest::askingBeforeDownloadOneBoxAtATime()
     };
     asker->send("updata");
     QTRY_COMPARE(test.boxes, QStringList(kRefusal));
-    QCOMPARE(test.colour({"step2TextLabel1", "step2TextLabel2"}), "red");
+    QCOMPARE(test.colours({"step2TextLabel1", "step2TextLabel2"}), QVector<Colour>(2, Colour::Red));
     QCOMPARE(test.text("lastFlashLabel"), "");
     // Requests are echoed only while an image is held.
     QCOMPARE(test.window()->findChild<QTextBrowser *>("clientInputBrowser")->toPlainText(), "");
@@ -255,7 +261,7 @@ void WindowTest::closingMidFlash()
     test.start();
     test.clickDownload();
     TestDevice *device = test.connectDevice();
-    converse(*device, image, blocks(1));
+    CONVERSE(*device, image, blocks(1));
     test.answer = answer;
     test.window()->close();
     QCOMPARE(test.window()->isVisible(), answer == QMessageBox::No);
@@ -263,7 +269,8 @@ void WindowTest::closingMidFlash()
     QVERIFY(test.boxes.first().startsWith("A device is being flashed."));
     QCOMPARE(test.questionDefaults, QList<QMessageBox::StandardButton>{QMessageBox::No});
     if (answer == QMessageBox::No)
-        return converse(*device, image, {{"ok", block(1)}});
+        CONVERSE(*device, image, {{"ok", block(1)}});
+    return;
     QVERIFY(device->closedByServer());
     QCOMPARE(readCsv(test.options.logPath).value(1).value(2), "window closed mid-flash");
 }
@@ -304,9 +311,9 @@ void WindowTest::unusableImage()
     test.start();
     test.clickDownload();
     QCOMPARE(test.text("fileStatusEdit"), "Failed to read data.");
-    QCOMPARE(test.colour({"step2TextLabel1", "step2TextLabel2", "imageLabel"}), "red");
+    QCOMPARE(test.colours({"step2TextLabel1", "step2TextLabel2", "imageLabel"}), QVector<Colour>(3, Colour::Red));
     QCOMPARE(test.text("imageLabel"), "Failed to read data: " + reason + " (" + QDir::toNativeSeparators(path) + ")");
-    converse(*test.connectDevice(), QByteArray(), {{"updata", length()}});
+    CONVERSE(*test.connectDevice(), QByteArray(), {{"updata", length()}});
 }
 
 void WindowTest::recordThatCannotBeWritten()
@@ -318,7 +325,7 @@ void WindowTest::recordThatCannotBeWritten()
     test.start();
     test.clickDownload();
     TestDevice *device = test.connectDevice();
-    converse(*device, image, blocks(1));
+    CONVERSE(*device, image, blocks(1));
     device->close();
     QTRY_COMPARE(test.text("messageLabel"), "Download complete");
 #ifdef Q_OS_WIN
@@ -346,14 +353,14 @@ void WindowTest::portTakenThenFree()
     QVERIFY(holder->listen(QHostAddress::Any, protocol::kPort));
     test.start(WindowUnderTest::Listening::No);
     QTRY_COMPARE(test.text("messageLabel"), "Port 10013 is in use by another program.");
-    QCOMPARE(test.colour({"messageLabel"}), "red");
+    QCOMPARE(test.colours({"messageLabel"}), QVector<Colour>(1, Colour::Red));
     test.clickDownload();
     QTRY_COMPARE(test.boxes, QStringList({box, box}));
     QCOMPARE(test.text("fileStatusEdit"), "");
     holder.reset();
     test.clickDownload(); // tries the port again, and loads the image once it listens
     QTRY_COMPARE(test.text("fileStatusEdit"), "Reading data is complete......");
-    converse(*test.connectDevice(), image, blocks(1));
+    CONVERSE(*test.connectDevice(), image, blocks(1));
 }
 
 void WindowTest::closingOffersToGiveTheAdapterBack_data()
@@ -433,10 +440,11 @@ void WindowTest::realAdapterChangedAndGivenBack()
         QCOMPARE(test.text("serverIpLabel"), "10.20.31.1");
         test.clickModifyIp();
         QCOMPARE(test.text("messageLabel"), "ServerIP modified successfully.");
-        QCOMPARE(test.colour({"messageLabel", "haveIpLabel", "haveIpHintLabel1", "haveIpHintLabel2"}), "green");
+        QCOMPARE(test.colours({"messageLabel", "haveIpLabel", "haveIpHintLabel1", "haveIpHintLabel2"}),
+                 QVector<Colour>(4, Colour::Green));
         QCOMPARE(ipv4Of(name), QStringList({"10.1.2.3/24", "10.20.31.1/24", "192.168.0.92/24"}));
         test.clickDownload();
-        converse(*test.connectDevice(QStringLiteral("192.168.0.92")), image, blocks(3));
+        CONVERSE(*test.connectDevice(QStringLiteral("192.168.0.92")), image, blocks(3));
         test.answer = QMessageBox::Yes;
         if (closed)
             test.window()->close();

@@ -16,9 +16,9 @@ const QString kBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
 PostgresServer::PostgresServer()
 {
     // The server runs as another user, who must reach its folder.
-    QFile::setPermissions(m_folder.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                                   QFileDevice::ReadOther | QFileDevice::WriteOther |
-                                                   QFileDevice::ExeOther);
+    QFile::setPermissions(m_folder.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                  QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
 }
 
 PostgresServer::~PostgresServer()

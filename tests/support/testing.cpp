@@ -17,14 +17,6 @@
 #include <sys/socket.h>
 #endif
 
-bool waitFor(const std::function<bool()> &done, int ms)
-{
-    const QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
-
 QByteArray pattern(int length, int seed)
 {
     QByteArray bytes(length, '\0');
@@ -89,7 +81,7 @@ QByteArray blockOf(const QByteArray &image, int index)
 TestDevice::TestDevice(const QString &host, quint16 port)
 {
     socket.connectToHost(host, port);
-    waitFor([this] {
+    (void)QTest::qWaitFor([this] {
         return socket.state() != QAbstractSocket::HostLookupState && socket.state() != QAbstractSocket::ConnectingState;
     });
     // Each request leaves at once as a segment of its own, as the device's do.
@@ -109,13 +101,13 @@ void TestDevice::send(const QByteArray &request)
 
 QByteArray TestDevice::take(int count)
 {
-    waitFor([this, count] { return socket.bytesAvailable() >= count; });
+    (void)QTest::qWaitFor([this, count] { return socket.bytesAvailable() >= count; }, 5000);
     return socket.read(count);
 }
 
 bool TestDevice::closedByServer()
 {
-    return waitFor([this] { return socket.state() == QAbstractSocket::UnconnectedState; });
+    return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, 5000);
 }
 
 void TestDevice::close()
@@ -146,19 +138,21 @@ Answer nothing()
     return {Answer::Nothing, 0};
 }
 
-void converse(TestDevice &device, const QByteArray &image, const Exchanges &exchanges,
-              const std::function<bool()> &read)
+QString converse(TestDevice &device, const QByteArray &image, const Exchanges &exchanges,
+                 const std::function<bool()> &read)
 {
     for (int i = 0; i < exchanges.size(); ++i) {
         const Exchange &exchange = exchanges.at(i);
-        const QByteArray what =
-                "exchange " + QByteArray::number(i + 1) + " (" + exchange.request.toPercentEncoding() + ")";
+        const QString what = QStringLiteral("exchange %1 (%2)")
+                                     .arg(i + 1)
+                                     .arg(QString::fromLatin1(exchange.request.toPercentEncoding()));
         device.send(exchange.request);
-        if (exchange.answer.kind == Answer::Length)
-            QVERIFY2(device.take(4) == lengthHeaderFor(image.size()), what.constData());
-        else if (exchange.answer.kind == Answer::Block)
-            QVERIFY2(device.take(1024) == blockOf(image, exchange.answer.block), what.constData());
-        else if (read)
-            QVERIFY2(read(), (what + " was not read").constData());
+        if (exchange.answer.kind == Answer::Length && device.take(4) != lengthHeaderFor(int(image.size())))
+            return what + QStringLiteral(": not the length");
+        if (exchange.answer.kind == Answer::Block && device.take(1024) != blockOf(image, exchange.answer.block))
+            return what + QStringLiteral(": not block %1").arg(exchange.answer.block);
+        if (exchange.answer.kind == Answer::Nothing && read && !read())
+            return what + QStringLiteral(" was not read");
     }
+    return QString();
 }

@@ -10,8 +10,6 @@
 
 #include <functional>
 
-// Runs the event loop until done() or the time is up; done() then.
-bool waitFor(const std::function<bool()> &done, int ms = 5000);
 // Bytes that differ from block to block, the same for the same seed.
 QByteArray pattern(int length, int seed);
 bool writeFile(const QString &path, const QByteArray &bytes);
@@ -58,9 +56,16 @@ struct Exchange
 using Exchanges = QList<Exchange>;
 Q_DECLARE_METATYPE(Exchanges)
 
-// Checks that each request gets exactly its answer; after one that gets
-// nothing, read() waits until the server has read it.
-void converse(TestDevice &device, const QByteArray &image, const Exchanges &exchanges,
-              const std::function<bool()> &read = nullptr);
+// Sends each request and checks that it gets exactly its answer; after one
+// that gets nothing, read() waits until the server has read it. Empty where
+// every exchange went so; else the first that did not, in a sentence.
+QString converse(TestDevice &device, const QByteArray &image, const Exchanges &exchanges,
+                 const std::function<bool()> &read = nullptr);
+// The conversation, or the test fails there with what went wrong.
+#define CONVERSE(...)                                                                                                  \
+    do {                                                                                                               \
+        const QString conversed = converse(__VA_ARGS__);                                                               \
+        QVERIFY2(conversed.isEmpty(), qPrintable(conversed));                                                          \
+    } while (false)
 
 #endif // TESTING_H

@@ -4,11 +4,13 @@
 #include "fakeadapters.h"
 #include "testing.h"
 
+#include "window/colours.h"
 #include "window/serverinterface.h"
 
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QVector>
 
 #include <functional>
 #include <initializer_list>
@@ -39,12 +41,14 @@ public:
     QList<QMessageBox::StandardButton> questionDefaults;
     // Runs while the next box is open, in its event loop; then it is closed.
     std::function<void()> whileNextBoxIsOpen;
-    // The texts of the boxes so far.
+    // The texts of the boxes so far, and their titles (every one is to be
+    // "TcpServer": the test fails at its end where one is not).
     QStringList boxes;
+    QStringList titles;
 
-    // One colour name when all show it, else each.
     QString text(const char *widget) const;
-    QString colour(std::initializer_list<const char *> widgets) const;
+    // Each widget's colour, as it shows.
+    QVector<Colour> colours(std::initializer_list<const char *> widgets) const;
     int bar() const;
 
     TestDevice *connectDevice(const QString &host = QStringLiteral("127.0.0.1"));
