@@ -51,12 +51,15 @@ struct Served
     bool read(int more = 1)
     {
         requestsRead += more;
-        return QTest::qWaitFor([&] {
+        for (QDeadlineTimer deadline(5000); !deadline.hasExpired();) {
             int heard = 0;
             for (const QList<QVariant> &arguments : qAsConst(echoed))
                 heard += int(arguments.at(1).toStringList().size());
-            return heard >= requestsRead;
-        });
+            if (heard >= requestsRead)
+                return true;
+            echoed.wait(int(qMax<qint64>(1, deadline.remainingTime())));
+        }
+        return false;
     }
 
     // Over the image handed over, or the one given: empty, or what went wrong.

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 
@@ -78,12 +79,28 @@ QByteArray blockOf(const QByteArray &image, int index)
     return bytes + QByteArray(1024 - bytes.size(), '\0');
 }
 
+// The device's waits are woken by its socket's signals (QSignalSpy::wait), not
+// by looking every 10 ms as QTest::qWaitFor does: a conversation is thousands
+// of them.
+template<typename Signal>
+bool TestDevice::waitUntil(const std::function<bool()> &done, Signal signal)
+{
+    QSignalSpy spy(&socket, signal);
+    QDeadlineTimer deadline(5000);
+    while (!done() && !deadline.hasExpired())
+        spy.wait(int(qMax<qint64>(1, deadline.remainingTime())));
+    return done();
+}
+
 TestDevice::TestDevice(const QString &host, quint16 port)
 {
     socket.connectToHost(host, port);
-    (void)QTest::qWaitFor([this] {
-        return socket.state() != QAbstractSocket::HostLookupState && socket.state() != QAbstractSocket::ConnectingState;
-    });
+    (void)waitUntil(
+            [this] {
+                return socket.state() != QAbstractSocket::HostLookupState &&
+                        socket.state() != QAbstractSocket::ConnectingState;
+            },
+            &QAbstractSocket::stateChanged);
     // Each request leaves at once as a segment of its own, as the device's do.
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
 }
@@ -101,13 +118,15 @@ void TestDevice::send(const QByteArray &request)
 
 QByteArray TestDevice::take(int count)
 {
-    (void)QTest::qWaitFor([this, count] { return socket.bytesAvailable() >= count; }, 5000);
+    (void)waitUntil([this, count] { return socket.bytesAvailable() >= count || !isConnected(); },
+                    &QIODevice::readyRead);
     return socket.read(count);
 }
 
 bool TestDevice::closedByServer()
 {
-    return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, 5000);
+    return waitUntil([this] { return socket.state() == QAbstractSocket::UnconnectedState; },
+                     &QAbstractSocket::stateChanged);
 }
 
 void TestDevice::close()

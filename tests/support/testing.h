@@ -36,6 +36,10 @@ public:
     void reset();
 
     QTcpSocket socket;
+
+private:
+    template<typename Signal>
+    bool waitUntil(const std::function<bool()> &done, Signal signal);
 };
 
 struct Answer
