@@ -43,6 +43,11 @@ void prepareApplication()
 #if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 #endif
+    // The windows draw no OpenGL. On X, Qt would load the GL driver all the
+    // same (Mesa's software one alone brings 45 MiB of LLVM into every window).
+    // A user who sets the variable decides.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     g_handlerBeforeStart = qInstallMessageHandler(startupMessage);
 }
 
