@@ -211,6 +211,22 @@ void DatabaseSender::checkSilence()
 
 namespace {
 
+// What the table's columns (name: type) have other than ours, column by column.
+QStringList columnsAmiss(QHash<QString, QString> found)
+{
+    QStringList wrong;
+    for (const TableColumn &column : kTable) {
+        const QString type = found.take(QLatin1String(column.name));
+        if (type != QLatin1String(column.type))
+            wrong << QStringLiteral("%1 %2 (%3)")
+                             .arg(QLatin1String(column.name), QLatin1String(column.type),
+                                  type.isEmpty() ? QStringLiteral("missing") : QStringLiteral("it is ") + type);
+    }
+    for (auto it = found.cbegin(); it != found.cend(); ++it)
+        wrong << QStringLiteral("no column %1").arg(it.key());
+    return wrong;
+}
+
 // One connection, and what the thread knows of it.
 class Connection
 {
@@ -249,16 +265,7 @@ public:
         QHash<QString, QString> found;
         while (query.next())
             found.insert(query.value(0).toString(), query.value(1).toString());
-        QStringList wrong;
-        for (const TableColumn &column : kTable) {
-            const QString type = found.take(QLatin1String(column.name));
-            if (type != QLatin1String(column.type))
-                wrong << QStringLiteral("%1 %2 (%3)")
-                                 .arg(QLatin1String(column.name), QLatin1String(column.type),
-                                      type.isEmpty() ? QStringLiteral("missing") : QStringLiteral("it is ") + type);
-        }
-        for (auto it = found.cbegin(); it != found.cend(); ++it)
-            wrong << QStringLiteral("no column %1").arg(it.key());
+        const QStringList wrong = columnsAmiss(found);
         if (!wrong.isEmpty())
             return fail(QStringLiteral("the table flashes does not have the columns TcpServer writes: %1; an "
                                        "administrator mends it, or gives the station a database of its own")
