@@ -141,6 +141,7 @@ void TcpServer::slotJudgeDisconnect()
 {
     const QList<Transfer *> transfers = m_transfers;
     for (Transfer *transfer : transfers) {
+        transfer->readOverlooked(m_options.watchPeriodMsec);
         // Closed, so that the device does not wait for its own time-out.
         if (transfer->stalled(m_options.watchPeriodMsec))
             transfer->end(TransferReport::Stalled);

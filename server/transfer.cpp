@@ -83,6 +83,13 @@ bool Transfer::stalled(qint64 periodMsec) const
             socketio::bytesPending(m_socket->socketDescriptor()) == 0;
 }
 
+void Transfer::readOverlooked(qint64 periodMsec)
+{
+    if ((m_state == State::LengthTold || m_state == State::Sending) && m_sinceAnswer.elapsed() >= periodMsec &&
+        m_socket->bytesAvailable() == 0 && socketio::bytesPending(m_socket->socketDescriptor()) > 0)
+        m_socket->waitForReadyRead(0); // reads what is there, and reports it as Qt's notice would
+}
+
 void Transfer::readClientData()
 {
     const QByteArray data = m_socket->readAll();

@@ -65,6 +65,11 @@ public:
     // period and no request waiting to be read (a hung or vanished device, or
     // one that asks without reading or only holds the line).
     bool stalled(qint64 periodMsec) const;
+    // Reads a request that the system holds and was never announced, when
+    // nothing was answered for a whole period: Wine forgets the notice of
+    // a request that a reset follows, and the connection would wait for it
+    // for ever.
+    void readOverlooked(qint64 periodMsec);
     // Ends the transfer from the server's side (Stalled, Restarted, Stopped):
     // reported, and the connection closed, so that the device starts over and
     // is never served from another image or position.
