@@ -22,32 +22,40 @@ QString setting(const QCommandLineParser &parser, const char *name)
 
 } // namespace
 
-void addRecordOptions(QCommandLineParser *parser)
+void addRecordOptions(QCommandLineParser *parser, RecordUse use)
 {
+    const bool writing = use == RecordUse::Writing;
     const QString standard = FlashRecord::defaultPath();
     parser->addOption({QStringLiteral("log"),
-                       QStringLiteral("Record every flash in this CSV file (default: %1).")
+                       (writing ? QStringLiteral("Record every flash in this CSV file (default: %1).")
+                                : QStringLiteral("Read the flashes from this CSV record (default: %1)."))
                                .arg(standard.isEmpty() ? QStringLiteral("flash-log.csv in the user's data folder")
                                                        : QDir::toNativeSeparators(standard)),
                        QStringLiteral("file")});
-    parser->addOption({QStringLiteral("no-log"), QStringLiteral("Keep no record of the flashes.")});
+    if (writing)
+        parser->addOption({QStringLiteral("no-log"), QStringLiteral("Keep no record of the flashes.")});
     parser->addOption({QStringLiteral("database"),
-                       QStringLiteral("Send every row of the record to the line's PostgreSQL database too, as "
-                                      "libpq reads this URL, e.g. postgresql://station@db.line.local/flashes "
-                                      "(default: database= in %1). The password comes from ~/.pgpass or "
-                                      "PGPASSWORD, never from the URL.")
-                               .arg(QDir::toNativeSeparators(settingsPath())),
+                       (writing ? QStringLiteral("Send every row of the record to the line's PostgreSQL database "
+                                                 "too, as libpq reads this URL, e.g. ")
+                                : QStringLiteral("Read the line's PostgreSQL database instead, as libpq reads this "
+                                                 "URL, e.g. ")) +
+                               QStringLiteral("postgresql://station@db.line.local/flashes (default: database= in "
+                                              "%1). The password comes from ~/.pgpass or PGPASSWORD, never from "
+                                              "the URL.")
+                                       .arg(QDir::toNativeSeparators(settingsPath())),
                        QStringLiteral("url")});
-    parser->addOption({QStringLiteral("station"),
-                       QStringLiteral("This station's name in every row (default: station= in the settings file, "
-                                      "else the host's name, %1).")
-                               .arg(QSysInfo::machineHostName()),
-                       QStringLiteral("name")});
+    if (writing) {
+        parser->addOption({QStringLiteral("station"),
+                           QStringLiteral("This station's name in every row (default: station= in the settings "
+                                          "file, else the host's name, %1).")
+                                   .arg(QSysInfo::machineHostName()),
+                           QStringLiteral("name")});
+    }
 }
 
-QString recordPath(const QCommandLineParser &parser, QString *problem)
+QString recordPath(const QCommandLineParser &parser, QString *problem, RecordUse use)
 {
-    if (parser.isSet(QStringLiteral("no-log")))
+    if (use == RecordUse::Writing && parser.isSet(QStringLiteral("no-log")))
         return QString();
     if (parser.isSet(QStringLiteral("log")))
         return parser.value(QStringLiteral("log"));

@@ -103,6 +103,15 @@ QStringList FlashRecord::files(const QString &path)
     return files;
 }
 
+QString FlashRecord::continuationNote() const
+{
+    if (m_continuedFrom.isEmpty())
+        return QString();
+    return QStringLiteral("The flash record %1 has the columns of an earlier version and is kept as it is; the "
+                          "record continues in %2 beside it.")
+            .arg(QDir::toNativeSeparators(m_continuedFrom), QDir::toNativeSeparators(m_path));
+}
+
 void FlashRecord::record(const TransferReport &report)
 {
     m_waiting.append(report);

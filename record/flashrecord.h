@@ -46,6 +46,8 @@ public:
     // The file rows go to, and the earlier one it continues (empty: none).
     QString path() const { return m_path; }
     QString continuedFrom() const { return m_continuedFrom; }
+    // Where it continues one, the line that says so; else empty.
+    QString continuationNote() const;
     void record(const TransferReport &report);
 
     // At the program's end: the rows still waiting for a digest get it, and

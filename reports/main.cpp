@@ -97,7 +97,7 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("summary, device, export or init"));
-    addRecordOptions(&parser);
+    addRecordOptions(&parser, RecordUse::Reading);
     parser.addOption({QStringLiteral("by"), QStringLiteral("Group the summary by this (default: station)."),
                       QStringLiteral("what")});
     parser.addOption({QStringLiteral("since"), QStringLiteral("Only flashes that began at this time or later."),
@@ -139,9 +139,9 @@ int main(int argc, char *argv[])
     reports::Source source;
     source.databaseUrl = databaseUrl(parser);
     QString problem;
-    source.recordPath = recordPath(parser, &problem);
+    source.recordPath = recordPath(parser, &problem, RecordUse::Reading);
     if (source.databaseUrl.isEmpty() && source.recordPath.isEmpty())
-        return cannotRead(problem.isEmpty() ? QStringLiteral("--no-log leaves no record to read") : problem);
+        return cannotRead(problem);
     if (!source.databaseUrl.isEmpty() && !DatabaseSender::usable(source.databaseUrl, &problem))
         return cannotRead(problem);
     QList<RecordRow> rows;

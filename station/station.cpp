@@ -11,13 +11,6 @@
 #include <QDir>
 
 namespace {
-QString continuationNote(const FlashRecord &record)
-{
-    return QStringLiteral("The flash record %1 has the columns of an earlier version and is kept as it is; the "
-                          "record continues in %2 beside it.")
-            .arg(QDir::toNativeSeparators(record.continuedFrom()), QDir::toNativeSeparators(record.path()));
-}
-
 QString plural(int count, const char *one, const char *many)
 {
     return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
@@ -156,7 +149,7 @@ bool Station::start()
     connect(m_session, &FlashSession::stopped, this, &Station::conclude);
     if (FlashRecord *record = m_session->record()) {
         if (!record->continuedFrom().isEmpty())
-            emit said(continuationNote(*record));
+            emit said(record->continuationNote());
         connect(record, &FlashRecord::writeFailed, this, [this, record](const QString &reason, int waiting) {
             emit warned(QStringLiteral("warning: the flash record %1 was not written: %2 (%3 waiting)")
                                 .arg(QDir::toNativeSeparators(record->path()), reason, plural(waiting, "row", "rows")));

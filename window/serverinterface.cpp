@@ -116,10 +116,7 @@ ServerInterface::ServerInterface(const Options &options, NetworkAdapters *adapte
     });
     if (FlashRecord *record = m_session->record()) {
         if (!record->continuedFrom().isEmpty())
-            m_status->showNote(QStringLiteral("The flash record %1 has the columns of an earlier version and is kept "
-                                              "as it is; the record continues in %2 beside it.")
-                                       .arg(QDir::toNativeSeparators(record->continuedFrom()),
-                                            QDir::toNativeSeparators(record->path())));
+            m_status->showNote(record->continuationNote());
         connect(record, &FlashRecord::writeFailed, m_status, &FlashStatus::showRecordFailure);
         connect(record, &FlashRecord::written, m_status, &FlashStatus::clearRecordFailure);
         connect(record, &FlashRecord::delayed, m_status, &FlashStatus::showRecordDelay);
