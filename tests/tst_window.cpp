@@ -268,9 +268,10 @@ void WindowTest::closingMidFlash()
     QCOMPARE(test.boxes.size(), 1);
     QVERIFY(test.boxes.first().startsWith("A device is being flashed."));
     QCOMPARE(test.questionDefaults, QList<QMessageBox::StandardButton>{QMessageBox::No});
-    if (answer == QMessageBox::No)
+    if (answer == QMessageBox::No) {
         CONVERSE(*device, image, {{"ok", block(1)}});
-    return;
+        return;
+    }
     QVERIFY(device->closedByServer());
     QCOMPARE(readCsv(test.options.logPath).value(1).value(2), "window closed mid-flash");
 }
