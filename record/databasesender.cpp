@@ -234,13 +234,7 @@ public:
     Connection(const DatabaseUrl &url, const QString &name)
         : m_name(name)
     {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        database.setHostName(url.host);
-        if (url.port > 0)
-            database.setPort(url.port);
-        database.setDatabaseName(url.database);
-        database.setUserName(url.user);
-        database.setConnectOptions(url.options);
+        QSqlDatabase database = url.addConnection(name);
     }
     ~Connection()
     {

@@ -11,3 +11,15 @@ QString DatabaseUrl::shown(const QString &url)
     }
     return url;
 }
+
+QSqlDatabase DatabaseUrl::addConnection(const QString &name) const
+{
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    database.setHostName(host);
+    if (port > 0)
+        database.setPort(port);
+    database.setDatabaseName(this->database);
+    database.setUserName(user);
+    database.setConnectOptions(options);
+    return database;
+}

@@ -1,6 +1,7 @@
 #ifndef DATABASEURL_H
 #define DATABASEURL_H
 
+#include <QSqlDatabase>
 #include <QString>
 
 // Where the line's database is, as a PostgreSQL connection URI (or keyword
@@ -25,6 +26,9 @@ struct DatabaseUrl
     static DatabaseUrl parse(const QString &url);
     // The URL as a line may show it: without a password, should it hold one.
     static QString shown(const QString &url);
+    // A connection of Qt's PostgreSQL driver to it, under that name, not
+    // opened yet.
+    QSqlDatabase addConnection(const QString &name) const;
 };
 
 #endif // DATABASEURL_H

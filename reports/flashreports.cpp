@@ -74,13 +74,7 @@ bool loadDatabase(const QString &url, const Span &span, QList<RecordRow> *rows, 
     const QString name = QStringLiteral("tcpserver-reports");
     bool read = false;
     {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        database.setHostName(parsed.host);
-        if (parsed.port > 0)
-            database.setPort(parsed.port);
-        database.setDatabaseName(parsed.database);
-        database.setUserName(parsed.user);
-        database.setConnectOptions(parsed.options);
+        QSqlDatabase database = parsed.addConnection(name);
         QStringList columns;
         for (const RecordColumn &column : recordColumns())
             columns << (column.sql ? QLatin1String(column.sql) : QStringLiteral("NULL"));

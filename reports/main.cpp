@@ -53,13 +53,7 @@ int init(const QString &url)
     const DatabaseUrl parsed = DatabaseUrl::parse(url);
     bool made = false;
     {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("init"));
-        database.setHostName(parsed.host);
-        if (parsed.port > 0)
-            database.setPort(parsed.port);
-        database.setDatabaseName(parsed.database);
-        database.setUserName(parsed.user);
-        database.setConnectOptions(parsed.options);
+        QSqlDatabase database = parsed.addConnection(QStringLiteral("init"));
         QSqlQuery query(database);
         if (!database.open())
             problem = database.lastError().text();
