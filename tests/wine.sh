@@ -157,35 +157,30 @@ flash "$app/TcpServer.exe" 以太网 10.1.1.1 limited 10.1.2.2
 # The station: two devices of their own addresses behind one cable, at once.
 cable Ethernet 192.168.0.92
 on_device ip address add 192.168.0.51/24 dev peer0
-(cd "$app" && exec wine tcpserver-station.exe --count 2 --devices 2 >"$scratch/station.log" 2>&1) &
-station=$! pids="$pids $!"
-for _ in $(seq 300); do grep -q Listening "$scratch/station.log" && break; sleep 0.1; done
-on_device "$emulator" --host 192.168.0.92 --expect "$image" --delay 1 --quiet >/dev/null &
-second=$!
-on_device "$emulator" --host 192.168.0.92 --from 192.168.0.51 --expect "$image" --delay 1 --quiet >/dev/null ||
-    { cat "$scratch/station.log"; fail "the station's flash"; }
-wait $second || { cat "$scratch/station.log"; fail "the station's other flash"; }
-for _ in $(seq 300); do kill -0 $station 2>/dev/null || break; sleep 0.1; done # 30 s at most
-kill $station 2>/dev/null && fail "the station did not end after its two flashes"
-wait $station || { cat "$scratch/station.log"; fail "the station's status"; }
+# station_flashes WHAT [--window]: the station (or its window) serves the two at once, and ends by itself after them
+station_flashes() {
+    local what=$1
+    shift
+    (cd "$app" && exec wine tcpserver-station.exe "$@" --count 2 --devices 2 >"$scratch/station.log" 2>&1) &
+    station=$! pids="$pids $!"
+    [ -z "${1:-}" ] || find_window "TcpServer Station" >/dev/null || { cat "$scratch/station.log"; fail "no $what"; }
+    for _ in $(seq 300); do listening && break; sleep 0.1; done
+    on_device "$emulator" --host 192.168.0.92 --expect "$image" --delay 1 --quiet >/dev/null &
+    second=$!
+    on_device "$emulator" --host 192.168.0.92 --from 192.168.0.51 --expect "$image" --delay 1 --quiet >/dev/null ||
+        { cat "$scratch/station.log"; fail "the $what's flash"; }
+    wait $second || { cat "$scratch/station.log"; fail "the $what's other flash"; }
+    for _ in $(seq 300); do kill -0 $station 2>/dev/null || break; sleep 0.1; done # 30 s at most
+    kill $station 2>/dev/null && fail "the $what did not end after its two flashes"
+    wait $station || { cat "$scratch/station.log"; fail "the $what's status"; }
+}
+station_flashes station
 for address in 192.168.0.50 192.168.0.51; do
     grep -q "^flash [12]: Ethernet $address.*, complete, " "$scratch/station.log" || { cat "$scratch/station.log"; fail "$address line"; }
 done
 grep -q "^Image SHA-256 $digest" "$scratch/station.log" || { cat "$scratch/station.log"; fail "the station's digest"; }
 [ "$(record | grep -c ",complete,192.168.0.5[01],")" = 4 ] || { record; fail "the station's record"; }
-# And in its window: the same two at once, a tile each; it ends by itself after them.
-(cd "$app" && exec wine tcpserver-station.exe --window --count 2 --devices 2 >"$scratch/station.log" 2>&1) &
-station=$! pids="$pids $!"
-find_window "TcpServer Station" >/dev/null || { cat "$scratch/station.log"; fail "no station window"; }
-for _ in $(seq 300); do listening && break; sleep 0.1; done
-on_device "$emulator" --host 192.168.0.92 --expect "$image" --delay 1 --quiet >/dev/null &
-second=$!
-on_device "$emulator" --host 192.168.0.92 --from 192.168.0.51 --expect "$image" --delay 1 --quiet >/dev/null ||
-    { cat "$scratch/station.log"; fail "the station window's flash"; }
-wait $second || { cat "$scratch/station.log"; fail "the station window's other flash"; }
-for _ in $(seq 300); do kill -0 $station 2>/dev/null || break; sleep 0.1; done
-kill $station 2>/dev/null && fail "the station window did not end after its two flashes"
-wait $station || { cat "$scratch/station.log"; fail "the station window's status"; }
+station_flashes "station window" --window
 [ "$(record | grep -c ",complete,192.168.0.5[01],")" = 6 ] || { record; fail "the station window's record"; }
 ip link delete Ethernet
 
