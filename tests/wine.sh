@@ -50,7 +50,7 @@ suite() {
         WINEQT_SCALE_FACTOR=1.25 timeout 300 wine "$@" >"$scratch/suite.log" 2>&1 ||
         { grep -Ev "^(PASS|QDEBUG)" "$scratch/suite.log" | tail -30; fail "$*"; }
 }
-for test in tst_image tst_neighbours tst_firewall tst_adapternote tst_singleinstance tst_record tst_fixtures tst_protocol tst_station \
+for test in tst_image tst_neighbours tst_firewall tst_adapternote tst_singleinstance tst_record tst_systemname tst_burstfilter tst_fixtures tst_protocol tst_station \
     tst_stationwindow tst_window; do
     suite "$build/tests/$test/$test.exe"
 done
