@@ -42,6 +42,11 @@ for adapter in "${adapters[@]}"; do
 done
 sysctl -qw net.ipv4.conf.all.rp_filter=2
 
+# Every device in the neighbour table before any flash: a MAC looked up by address alone would be one of them.
+for i in "${!adapters[@]}"; do
+    mac=$(nsenter --net=/proc/${devices[$i]}/ns/net ip -o link show device$i | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p')
+    ip neigh replace 192.168.0.50 lladdr "$mac" dev "${adapters[$i]}" nud reachable
+done
 "$station" "${arguments[@]}" --image "$scratch/image.bin" --count 4 --log "$scratch/log.csv" >"$scratch/out" 2>&1 &
 pid=$!
 for _ in $(seq 50); do grep -q Listening "$scratch/out" && break; sleep 0.1; done

@@ -87,82 +87,13 @@ class FixturesTest : public QObject
     Q_OBJECT
 
 private slots:
-    void placesAreNamedByFixture_data();
-    void placesAreNamedByFixture();
-    void aPlaceShowsItsFlash();
     void failuresInARowPauseAFixture_data();
     void failuresInARowPauseAFixture();
-    void resumeWaitsAgain();
     void aScanIsASerialOrRefused_data();
     void aScanIsASerialOrRefused();
     void theSerialGoesWithTheNextFlash();
     void countsAndFirstPassYield();
 };
-
-void FixturesTest::placesAreNamedByFixture_data()
-{
-    QTest::addColumn<QStringList>("adapters");
-    QTest::addColumn<int>("devices");
-    QTest::addColumn<QStringList>("names");
-    QTest::newRow("a switch: the station's places")
-            << QStringList{} << 3 << QStringList{"Place 1", "Place 2", "Place 3"};
-    QTest::newRow("one place on each adapter")
-            << QStringList{"Ethernet", "enx00e04c680a1b"} << 1 << QStringList{"Ethernet", "enx00e04c680a1b"};
-    QTest::newRow("two places on each adapter")
-            << QStringList{"Ethernet", "Ethernet2"} << 2
-            << QStringList{"Ethernet, place 1", "Ethernet, place 2", "Ethernet2, place 1", "Ethernet2, place 2"};
-}
-
-void FixturesTest::placesAreNamedByFixture()
-{
-    QFETCH(QStringList, adapters);
-    QFETCH(int, devices);
-    QFETCH(QStringList, names);
-    FixtureModel::Options options;
-    options.adapters = adapters;
-    options.devices = devices;
-    FixtureModel model(options);
-    QStringList shown;
-    for (int place = 0; place < model.rowCount(); ++place)
-        shown << model.data(model.index(place), FixtureModel::NameRole).toString();
-    QCOMPARE(shown, names);
-}
-
-// A device takes the first free place of its fixture; the place shows its
-// flash and keeps the last result once it has gone.
-void FixturesTest::aPlaceShowsItsFlash()
-{
-    FixtureModel::Options options = twoFixtures(0);
-    options.devices = 2;
-    FixtureModel model(options);
-    auto state = [&](int place) {
-        return model.data(model.index(place), FixtureModel::StateRole).value<FixtureModel::State>();
-    };
-    const DeviceConnection first{1, "Ethernet2", "192.168.0.50"};
-    const DeviceConnection second{3, "Ethernet2", "192.168.0.50"};
-    model.connected(first);
-    model.connected(second);
-    model.began(second);
-    model.progressed(second, 42);
-    QCOMPARE(state(2), FixtureModel::State::Waiting);
-    QCOMPARE(state(3), FixtureModel::State::Flashing);
-    QCOMPARE(model.data(model.index(3), FixtureModel::PercentRole).toInt(), 42);
-    TransferReport report;
-    report.ending = TransferReport::DeviceClosed;
-    report.connection = second;
-    report.deviceMac = "02:00:5e:10:00:01";
-    report.blocksSent = 5;
-    model.ended(&report);
-    model.left(second);
-    QCOMPARE(state(3), FixtureModel::State::Failed);
-    QCOMPARE(model.data(model.index(3), FixtureModel::ReasonRole).toString(), "device closed early");
-    QCOMPARE(model.data(model.index(3), FixtureModel::MacRole).toString(), "02:00:5e:10:00:01");
-    QCOMPARE(model.data(model.index(3), FixtureModel::FailedRole).toInt(), 1);
-    // The next device on that fixture takes the place that is free again.
-    model.connected({5, "Ethernet2", "192.168.0.50"});
-    model.began({5, "Ethernet2", "192.168.0.50"});
-    QCOMPARE(state(3), FixtureModel::State::Flashing);
-}
 
 void FixturesTest::failuresInARowPauseAFixture_data()
 {
@@ -213,24 +144,6 @@ void FixturesTest::failuresInARowPauseAFixture()
     for (const QString &fixture : qAsConst(paused))
         QCOMPARE(model.data(model.index(line.placeOf(fixture)), FixtureModel::StateRole).value<FixtureModel::State>(),
                  FixtureModel::State::Paused);
-}
-
-void FixturesTest::resumeWaitsAgain()
-{
-    FixtureModel model(twoFixtures(2));
-    Line line(&model);
-    line.flash(failed("Ethernet", "a"));
-    line.flash(failed("Ethernet", "b"));
-    QCOMPARE(model.pausedFixtures(), QStringList{"Ethernet"});
-    QSignalSpy resumed(&model, &FixtureModel::fixtureResumed);
-    model.resume("Ethernet");
-    QCOMPARE(resumed.size(), 1);
-    QCOMPARE(model.pausedFixtures(), QStringList{});
-    QCOMPARE(model.data(model.index(0), FixtureModel::StateRole).value<FixtureModel::State>(),
-             FixtureModel::State::Waiting);
-    // Counted afresh: one more failure is not two in a row.
-    line.flash(failed("Ethernet", "c"));
-    QCOMPARE(model.pausedFixtures(), QStringList{});
 }
 
 void FixturesTest::aScanIsASerialOrRefused_data()

@@ -116,8 +116,6 @@ private slots:
     void answers();
     void progressShown_data();
     void progressShown();
-    void blocksCountOnlyWhenWritten();
-    void aDeviceThatAskedKeepsItsPlace();
     void strangerGetsNothing();
     void randomWalk();
     void idleConnectionsAreProbed();
@@ -193,59 +191,6 @@ void ProtocolTest::progressShown()
     for (const QList<QVariant> &arguments : qAsConst(progress))
         values << arguments.at(1).toInt();
     QCOMPARE(values, shown);
-}
-
-void ProtocolTest::blocksCountOnlyWhenWritten()
-{
-    TcpServer::Options options;
-    options.imageUse = TcpServer::ImageUse::EveryDevice;
-    Served served(64 * 1024, options);
-    QVERIFY(served.listening);
-    for (int i = 0; i < 200; ++i) {
-        TestDevice device(QStringLiteral("127.0.0.1"), served.server->serverPort());
-        SERVED_CONVERSE(served, &device, {{"updata", length()}, {"ok", block(0)}});
-        device.send("ok");
-        // Gone before the server reads it: a reset, not a goodbye.
-        device.reset();
-        QVERIFY(QTest::qWaitFor([&] { return served.ended.size() > i; }, 5000));
-    }
-    for (const TransferReport &report : served.reports(200)) {
-        QCOMPARE(report.blocksSent, 1);
-        QCOMPARE(report.bytesSent, qint64(1024));
-    }
-}
-
-// Three connections taken at one go, two places: the one whose request is not
-// read yet is asking all the same; the one that has sent nothing makes room.
-void ProtocolTest::aDeviceThatAskedKeepsItsPlace()
-{
-    TcpServer::Options options;
-    options.devices = 2;
-    options.imageUse = TcpServer::ImageUse::EveryDevice;
-    Served served(3000, options);
-    QVERIFY(served.listening);
-    QSignalSpy dropped(served.server.get(), &TcpServer::deviceDropped);
-    QSignalSpy turnedAway(served.server.get(), &TcpServer::deviceTurnedAway);
-    // Connected without running the event loop: the server meets all three at once.
-    QTcpSocket asking;
-    QTcpSocket silent;
-    QTcpSocket newcomer;
-    for (QTcpSocket *socket : {&asking, &silent, &newcomer}) {
-        socket->bind(QHostAddress(socket == &asking ? "127.0.0.2" : socket == &silent ? "127.0.0.3" : "127.0.0.4"));
-        socket->connectToHost(QHostAddress::LocalHost, served.server->serverPort());
-        QVERIFY(socket->waitForConnected(5000));
-        if (socket == &asking) {
-            asking.write("updata");
-            QVERIFY(asking.waitForBytesWritten(5000));
-        }
-    }
-    QTRY_COMPARE(asking.bytesAvailable(), qint64(4));
-    QCOMPARE(asking.readAll(), lengthHeaderFor(3000));
-    QTRY_COMPARE(silent.state(), QAbstractSocket::UnconnectedState);
-    QCOMPARE(dropped.size(), 1);
-    QCOMPARE(dropped.first().first().value<DeviceConnection>().address, "127.0.0.3");
-    QCOMPARE(turnedAway.size(), 0);
-    QCOMPARE(newcomer.state(), QAbstractSocket::ConnectedState);
 }
 
 // A connection to another of the PC's addresses came over another network.

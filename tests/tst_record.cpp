@@ -48,7 +48,6 @@ private slots:
     void rowStartsOnALineOfItsOwn();
     void unusableRecordSaysWhy_data();
     void unusableRecordSaysWhy();
-    void rowsThatWaitAreWrittenAtTheEnd();
     void anEarlierVersionsRecordIsContinuedBesideIt();
     void whatWaitsIsBoundedByMemory_data();
     void whatWaitsIsBoundedByMemory();
@@ -164,23 +163,6 @@ void RecordTest::unusableRecordSaysWhy()
     QFile untouched(victim);
     QVERIFY(untouched.open(QIODevice::ReadOnly));
     QCOMPARE(untouched.readAll(), QByteArray("private\n"));
-}
-
-void RecordTest::rowsThatWaitAreWrittenAtTheEnd()
-{
-    QTemporaryDir folder;
-    const QString path = folder.filePath("flash-log.csv");
-    QVERIFY(QDir().mkpath(path));
-    FlashRecord log(path, "window closed mid-flash");
-    QSignalSpy failed(&log, &FlashRecord::writeFailed);
-    log.record(report(TransferReport::Refused, "192.168.0.51"));
-    QVERIFY(failed.wait());
-    QVERIFY(QDir(path).removeRecursively());
-    QString reason;
-    QCOMPARE(log.finish(
-                     QDeadlineTimer(2000), [] { return false; }, &reason),
-             0);
-    QCOMPARE(readCsv(path).value(1).value(3), "192.168.0.51");
 }
 
 // Its rows are never changed: the record goes on in a file of its own columns.

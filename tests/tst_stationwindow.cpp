@@ -1,6 +1,6 @@
 // The station window as the line sees it: tiles, their colours and what a
 // screen reader says of them, a scanner's serials, a paused fixture resumed.
-#include "support/fakeadapters.h"
+#include "support/station.h"
 #include "support/testing.h"
 
 #include "session/flashsession.h"
@@ -23,55 +23,31 @@
 
 namespace {
 
-// The station window on a free port, with four places on a switch; its image
-// in a folder of the test's own.
-struct StationWindowUnderTest
+// The station window with four places on a switch.
+struct StationWindowUnderTest : StationUnderTest
 {
     explicit StationWindowUnderTest(int places = 4)
-        : image(folder.filePath("image.bin"))
     {
-        writeFile(image, pattern(70000, 9));
-        options.imagePath = image;
-        options.port = 0;
+        options.logPath.clear();
         options.devices = places;
         options.watchPeriodMsec = 300;
         options.pauseAfter = 3;
     }
 
-    ~StationWindowUnderTest()
-    {
-        for (const auto &device : devices) {
-            device->kill();
-            device->waitForFinished();
-        }
-    }
-
     bool start()
     {
-        station = std::make_unique<Station>(options, &adapters);
+        make();
         window = std::make_unique<StationWindow>(station.get());
         window->show();
         window->activateWindow(); // where no window manager would
-        return station->start() && QTest::qWaitFor([this] { return station->serverPort() != 0; }) &&
-                QTest::qWaitForWindowActive(window.get());
+        return serve() && QTest::qWaitForWindowActive(window.get());
     }
 
     FixtureTile *tile(int place) const { return window->tiles().value(place); }
-
-    // An emulated device with these options; its exit status once it ends.
+    // An emulated device that expects the image, with these options.
     QProcess *device(const QStringList &arguments)
     {
-        devices.push_back(std::make_unique<QProcess>());
-        devices.back()->start(
-                DEVICE_EMULATOR,
-                QStringList{"--port", QString::number(station->serverPort()), "--quiet", "--expect", image} +
-                        arguments);
-        return devices.back().get();
-    }
-    static int ended(QProcess *device)
-    {
-        return QTest::qWaitFor([device] { return device->state() == QProcess::NotRunning; }, 20000) ? device->exitCode()
-                                                                                                    : -1;
+        return StationUnderTest::device(QStringList{"--expect", "IMAGE"} + arguments);
     }
 
     // The tile's background, where no label covers it.
@@ -81,13 +57,7 @@ struct StationWindowUnderTest
         return image.pixelColor(image.width() - 8, image.height() - 8).name();
     }
 
-    QTemporaryDir folder;
-    QString image;
-    Station::Options options;
-    FakeAdapters adapters; // none wired: the station serves on every address
-    std::unique_ptr<Station> station;
     std::unique_ptr<StationWindow> window;
-    std::vector<std::unique_ptr<QProcess>> devices;
 };
 
 void scan(FixtureTile *tile, const QString &serial)
@@ -109,11 +79,8 @@ private slots:
     void initTestCase() { applicationStarted(); }
     void aTileShowsItsPlace();
     void aScanGoesToTheFocusedTileAndOn();
-    void aScanThatCannotBeTakenIsSaid_data();
-    void aScanThatCannotBeTakenIsSaid();
     void aFixtureThatFailsIsPausedUntilResumed_data();
     void aFixtureThatFailsIsPausedUntilResumed();
-    void fourDevicesAtOnce();
     void sixteenTilesFitTheLine();
 };
 
@@ -158,47 +125,24 @@ void StationWindowTest::aScanGoesToTheFocusedTileAndOn()
     scan(test.tile(0), "SN-0001");
     QCOMPARE(QApplication::focusWidget(), test.tile(1));
     QVERIFY(test.tile(0)->accessibleDescription().contains("; serial SN-0001;"));
-    test.tile(2)->setFocus(); // a click or Tab moves it
-    scan(test.tile(2), "SN-0003");
-    QCOMPARE(QApplication::focusWidget(), test.tile(3));
-    QCOMPARE(test.window->statusBar()->currentMessage(), "Place 3 takes the serial SN-0003 for its next flash");
+    QTest::keyClicks(test.tile(1), "77"); // half a scan, forgotten once the focus leaves
+    test.tile(3)->setFocus(); // a click or Tab moves it
+    scan(test.tile(3), "SN-0004");
+    QCOMPARE(test.window->statusBar()->currentMessage(), "Place 4 takes the serial SN-0004 for its next flash");
+    QCOMPARE(QApplication::focusWidget(), test.tile(1)); // past the first, which has one
+    scan(test.tile(1), "SN-0002");
+    QVERIFY(test.tile(1)->accessibleDescription().contains("; serial SN-0002;"));
+    scan(test.tile(2), QString(10000, '7'));
+    QCOMPARE(test.window->statusBar()->currentMessage(),
+             "Scan refused on Place 3: not a serial: a serial is 1 to 64 printable characters");
+    QCOMPARE(QApplication::focusWidget(), test.tile(2));
     // The next flash on the first place is this unit: flashed with it, then it is cleared.
     QProcess *device = test.device({"--delay", "10"});
     QTRY_VERIFY(test.tile(0)->accessibleDescription().startsWith("flashing "));
     QVERIFY(test.tile(0)->accessibleDescription().contains("; serial SN-0001;"));
     QCOMPARE(StationWindowUnderTest::ended(device), 0);
     QTRY_VERIFY(test.tile(0)->accessibleDescription().contains("; serial: scan one;"));
-    QVERIFY(test.tile(2)->accessibleDescription().contains("; serial SN-0003;"));
-}
-
-void StationWindowTest::aScanThatCannotBeTakenIsSaid_data()
-{
-    QTest::addColumn<QString>("serial");
-    QTest::addColumn<bool>("flashedFirst"); // that serial, whole, on that place
-    QTest::addColumn<QString>("said");
-    QTest::newRow("10,000 characters") << QString(10000, '7') << false
-                                       << "not a serial: a serial is 1 to 64 printable characters";
-    QTest::newRow("a unit flashed whole already")
-            << "SN-0001" << true << "the unit SN-0001 was flashed whole already this session";
-}
-
-void StationWindowTest::aScanThatCannotBeTakenIsSaid()
-{
-    QFETCH(QString, serial);
-    QFETCH(bool, flashedFirst);
-    QFETCH(QString, said);
-    StationWindowUnderTest test;
-    QVERIFY(test.start());
-    if (flashedFirst) {
-        scan(test.tile(0), serial);
-        QCOMPARE(StationWindowUnderTest::ended(test.device({})), 0);
-        QTRY_VERIFY(test.tile(0)->accessibleDescription().startsWith("complete"));
-        test.tile(0)->setFocus();
-    }
-    scan(test.tile(0), serial);
-    QCOMPARE(test.window->statusBar()->currentMessage(), "Scan refused on Place 1: " + said);
-    QCOMPARE(QApplication::focusWidget(), test.tile(0));
-    QVERIFY(test.tile(0)->accessibleDescription().contains("; serial: scan one;"));
+    QVERIFY(test.tile(3)->accessibleDescription().contains("; serial SN-0004;"));
 }
 
 void StationWindowTest::aFixtureThatFailsIsPausedUntilResumed_data()
@@ -209,21 +153,24 @@ void StationWindowTest::aFixtureThatFailsIsPausedUntilResumed_data()
 }
 
 // On a switch the station is one fixture: three units failing in a row (their
-// MACs unknown on this PC's own loopback) pause it all, and keep devices out.
+// MACs unknown on this PC's own loopback) pause it all, and keep devices out,
+// the one that waits there already too.
 void StationWindowTest::aFixtureThatFailsIsPausedUntilResumed()
 {
     QFETCH(bool, byKey);
     StationWindowUnderTest test;
     QVERIFY(test.start());
+    TestDevice waiting(QStringLiteral("127.0.0.1"), test.station->serverPort());
     for (int unit = 0; unit < 3; ++unit)
         QCOMPARE(StationWindowUnderTest::ended(test.device({"--disconnect-after", "2"})), 3);
+    QVERIFY(waiting.closedByServer());
     const QString paused = "paused: 3 different units failed in a row: check the cable and the fixture";
     for (int place = 0; place < 4; ++place) {
         QTRY_VERIFY2(test.tile(place)->accessibleDescription().startsWith(paused),
                      qPrintable(test.tile(place)->accessibleDescription()));
         QCOMPARE(StationWindowUnderTest::background(test.tile(place)), "#ffb74d");
     }
-    QVERIFY(StationWindowUnderTest::ended(test.device({})) != 0); // closed at once
+    QVERIFY(StationWindowUnderTest::ended(test.device({})) != 0); // closed at once, and no flash
     auto *resume = test.tile(1)->findChild<QPushButton *>();
     QVERIFY(resume->isVisible());
     if (byKey) {
@@ -235,33 +182,8 @@ void StationWindowTest::aFixtureThatFailsIsPausedUntilResumed()
     QTRY_VERIFY(test.tile(3)->accessibleDescription().startsWith("waiting"));
     QVERIFY(!resume->isVisible());
     QCOMPARE(StationWindowUnderTest::ended(test.device({})), 0);
-}
-
-// Four devices of their own addresses at once, each on a tile of its own.
-void StationWindowTest::fourDevicesAtOnce()
-{
-    StationWindowUnderTest test;
-    QVERIFY(test.start());
-    QList<QProcess *> devices;
-    for (const char *from : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"})
-        devices << test.device({"--delay", "10", "--from", from});
-    auto flashing = [&] {
-        int count = 0;
-        for (FixtureTile *tile : test.window->tiles())
-            count += tile->accessibleDescription().startsWith("flashing") ? 1 : 0;
-        return count;
-    };
-    QTRY_COMPARE(flashing(), 4);
-    QStringList shown;
-    for (QProcess *device : qAsConst(devices))
-        QCOMPARE(StationWindowUnderTest::ended(device), 0);
-    for (FixtureTile *tile : test.window->tiles()) {
-        QTRY_VERIFY(tile->accessibleDescription().startsWith("complete"));
-        shown << tile->accessibleDescription().section(';', 1, 1);
-        QCOMPARE(StationWindowUnderTest::background(tile), "#8fd694");
-    }
-    shown.sort();
-    QCOMPARE(shown, QStringList({" device 127.0.0.2", " device 127.0.0.3", " device 127.0.0.4", " device 127.0.0.5"}));
+    QTRY_COMPARE(test.window->findChild<QLabel *>("countsLabel")->text(),
+                 "Flashed 4 · complete 1 · failed 3 · first-pass yield 25.0 %");
 }
 
 // Sixteen places fit a 1366 × 768 screen without scrolling (tests/on-display.sh);

@@ -121,6 +121,7 @@ void WindowTest::wrongAddressServesNothing()
     test.writeImage(100);
     test.clickDownload();
     QCOMPARE(test.text("fileStatusEdit"), "");
+    QCOMPARE(test.boxes, QStringList("Please click the 'ModifyIP' button to modify the ServerIP address first."));
 }
 
 void WindowTest::aCompleteFlash()

@@ -12,12 +12,6 @@
 #include <QTcpServer>
 #include <QTest>
 
-#ifdef Q_OS_WIN
-#include <winsock2.h>
-#else
-#include <sys/socket.h>
-#endif
-
 QByteArray pattern(int length, int seed)
 {
     QByteArray bytes(length, '\0');
@@ -132,14 +126,6 @@ bool TestDevice::closedByServer()
 void TestDevice::close()
 {
     socket.disconnectFromHost();
-}
-
-void TestDevice::reset()
-{
-    // A linger of no time makes closing a reset.
-    const linger now{1, 0};
-    setsockopt(socket.socketDescriptor(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&now), sizeof now);
-    socket.abort();
 }
 
 Answer length()

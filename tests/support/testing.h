@@ -33,7 +33,6 @@ public:
     QByteArray take(int count);
     bool closedByServer();
     void close();
-    void reset();
 
     QTcpSocket socket;
 
