@@ -1,12 +1,34 @@
 #!/bin/sh
-# The mutation check: makes each one-line fault of scripts/mutations.txt in a
-# copy of the sources, rebuilds incrementally, runs the suites that must catch
-# it, and prints for each whether they did. (The sanitizers are the test
-# command's business; here they would only double the time.) Exits non-zero
-# when a fault survives, no longer applies or no longer builds.
-#   scripts/mutate.sh [WORK_DIR]    (default build-mutants/, kept for the next run)
+# The mutation check: makes each fault of scripts/mutations.txt in a copy of
+# the sources, rebuilds incrementally, runs the suites that must catch it, and
+# prints for each whether they did. (The sanitizers are the test command's
+# business; here they would only double the time.) Exits non-zero when a
+# fault survives, no longer applies or no longer builds.
+#   scripts/mutate.sh [--only REGEX] [--skip N] [--attribute] [WORK_DIR]
+#     --only REGEX  only the rules whose line matches REGEX (grep -E)
+#     --skip N      leaves out the first N rules (a run that was stopped goes on)
+#     --attribute   runs each rule's suites whole and writes, to
+#                   WORK_DIR/attribution.txt, which test rows failed for it;
+#                   then lists the test functions that caught no fault of
+#                   their own (those caught by no other function)
+#     WORK_DIR      default build-mutants/, kept for the next run
+# A rule names a function and a pattern in it, not a line: the pattern is
+# found inside that function's body whatever the layout (any run of blanks
+# and line breaks matches any other, or none), so that a reformat or a move
+# keeps the rule. It must be found there exactly once.
 set -eu
 cd "$(dirname "$0")/.."
+only=
+skip=0
+attribute=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --only) only=$2; shift 2 ;;
+    --skip) skip=$2; shift 2 ;;
+    --attribute) attribute=1; shift ;;
+    *) break ;;
+    esac
+done
 work=$(realpath -m "${1:-build-mutants}")
 mkdir -p "$work/src"
 # Only what changed is copied (with a new time), so that a second run rebuilds
@@ -16,39 +38,143 @@ git ls-files | while IFS= read -r file; do
     cmp -s "$file" "$work/src/$file" 2>/dev/null || { mkdir -p "$work/src/$(dirname "$file")" && cp "$file" "$work/src/$file"; }
 done
 [ ! -f "$work/mutated" ] || touch "$work/src/$(cat "$work/mutated")"
-cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
-    -DTCPSERVER_SANITIZE=OFF -DTCPSERVER_SUITE_TIMEOUT=60 >"$work/log" 2>&1
+cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
+    -DTCPSERVER_SANITIZE= -DTCPSERVER_SUITE_TIMEOUT=60 >"$work/log" 2>&1
 cmake --build "$work/build" >>"$work/log" 2>&1 || { cat "$work/log"; exit 1; }
 
-tab=$(printf '\t')
+# mutate FILE FUNCTION PATTERN REPLACEMENT: exit 3 where the pattern is not in the function exactly once.
+# A function's body runs from the brace that opens a line after its name to
+# the first that closes one (as .clang-format lays every function out); its
+# name is on a line that starts at the margin (a definition, not a call),
+# with or without its class.
+mutate() {
+    perl -e '
+        my ($file, $function, $pattern, $replacement) = @ARGV;
+        open(my $in, "<", $file) or die; local $/; my $text = <$in>;
+        my $name = quotemeta($function);
+        my $regex = join("\\s*", map { quotemeta } grep { /\S/ } split(//, $pattern));
+        my ($found, $at, $length) = (0, -1, 0);
+        while ($text =~ /^(?=[^\s#\/])[^\n;{}]*?(?<![\w~])$name\s*\(/mg) {
+            my $from = pos($text);
+            my $start = index($text, "\n{", $from);
+            next if $start < 0;
+            # A declaration is followed by a blank line before the next definition.
+            next if substr($text, $from, $start - $from) =~ /\n\s*\n/;
+            my $end = index($text, "\n}", $start);
+            my $body = substr($text, $start, $end - $start);
+            while ($body =~ /$regex/g) { $found++; $at = $start + $-[0]; $length = $+[0] - $-[0]; }
+        }
+        exit 3 if $found != 1;
+        substr($text, $at, $length) = $replacement;
+        open(my $out, ">", $file) or die; print $out $text;' "$@"
+}
+
+# run_suite SUITE: runs one suite in the build, its output in $work/log; fails where it fails.
+# A suite is a CTest name, or NAME:FUNCTION,FUNCTION (those test functions alone).
+run_suite() {
+    case "$1" in
+    *:*)
+        name=${1%%:*} functions=$(echo "${1#*:}" | tr ',' ' ') ;;
+    tst_window_with_room) name= ;;
+    tst_*)
+        name=$1 functions= ;;
+    *) name= ;;
+    esac
+    if [ -n "$name" ] && [ -n "$functions" ]; then
+        # One at a time, so that the first that fails is the verdict.
+        for slot in $functions; do
+            (cd "$work/build" && QT_QPA_PLATFORM=offscreen timeout 60 \
+                "$work/src/tests/isolated.sh" "tests/$name/$name" "$slot" >"$work/log" 2>&1 </dev/null) || return 1
+        done
+    elif [ -n "$name" ]; then
+        (cd "$work/build" && QT_QPA_PLATFORM=offscreen timeout 60 \
+            "$work/src/tests/isolated.sh" "tests/$name/$name" >"$work/log" 2>&1 </dev/null)
+    else
+        (cd "$work/build" && QT_QPA_PLATFORM=offscreen ctest -R "^$1\$" --timeout 60 >"$work/log" 2>&1 </dev/null)
+    fi
+}
+
+# catches SUITES: whether each fails; with --attribute, every suite runs whole
+# and the rows that failed are added to $work/caught.
+catches() {
+    : >"$work/caught"
+    for suite in $(echo "$1" | tr '|' ' '); do
+        if [ "$attribute" = 1 ]; then
+            if run_suite "${suite%%:*}"; then
+                return 1
+            fi
+            case "$suite" in
+            tst_window_with_room | [!t]* | t[!s]*) echo "$suite" >>"$work/caught" ;;
+            *)
+                # "FAIL!  : Test::function(row) why": the function and its row; a suite
+                # stopped by its time-out is the function that was running.
+                rows=$(sed -n 's/^FAIL!  : [A-Za-z]*::\([A-Za-z_]*\)\(([^)]*)\)\{0,1\}.*/'"${suite%%:*}"':\1\2/p' "$work/log")
+                printf '%s\n' "${rows:-${suite%%:*}:(stopped, or failed outside a test function)}" >>"$work/caught" ;;
+            esac
+        elif TCPSERVER_FAIL_FAST=1 run_suite "$suite"; then
+            return 1
+        fi
+    done
+    return 0
+}
+
+# What each suite's fault needs rebuilt.
+targets() {
+    echo "$1" | tr '|' '\n' | sed 's/:.*//; s/^tst_window_with_room$/tst_window/; s/^window_on_display$/tst_window/;
+        s/^station_window_on_display$/tst_stationwindow/; s/^adapters$/tcpserver-station device-emulator/; s/^package$/all/'
+}
+
 failures=0
 count=0
-while IFS="$tab" read -r file search replace suites; do
-    case "$file" in '' | '#'*) continue ;; esac
+[ "$attribute" = 0 ] || [ "$skip" -gt 0 ] || : >"$work/attribution.txt"
+while IFS= read -r rule <&3; do
+    case "$rule" in '' | '#'*) continue ;; esac
+    [ -z "$only" ] || printf '%s\n' "$rule" | grep -qE -- "$only" || continue
+    if [ "$skip" -gt 0 ]; then
+        skip=$((skip - 1))
+        continue
+    fi
+    # (cut, since read would take two tabs for one where a replacement is empty)
+    file=$(printf '%s\n' "$rule" | cut -f1)
+    function=$(printf '%s\n' "$rule" | cut -f2)
+    pattern=$(printf '%s\n' "$rule" | cut -f3)
+    replacement=$(printf '%s\n' "$rule" | cut -f4)
+    suites=$(printf '%s\n' "$rule" | cut -f5)
     count=$((count + 1))
     source="$work/src/$file"
     cp "$source" "$work/original"
     echo "$file" >"$work/mutated"
-    # Replaces the text on the one line that holds it; anchored at the line's
-    # start when the text starts with a blank.
-    if ! perl -e 'my ($f, $s, $r) = @ARGV; open(my $in, "<", $f) or die; my @lines = <$in>; my $n = 0;
-                  for (@lines) { my $at = index($_, $s);
-                      next if $at < 0 || ($s =~ /^ / && $at != 0); $n++; substr($_, $at, length $s) = $r; }
-                  exit 3 if $n != 1; open(my $out, ">", $f) or die; print $out @lines;' "$source" "$search" "$replace"; then
+    if ! mutate "$source" "$function" "$pattern" "$replacement"; then
         verdict="NO LONGER APPLIES"
-    elif ! cmake --build "$work/build" --target $(echo "$suites" | tr '|' ' ' | sed 's/tst_window_with_room/tst_window/g;
-            s/window_on_display/tst_window/g; s/adapters/tcpserver-station device-emulator/g; s/package/all/g') \
-        >"$work/log" 2>&1; then
+    elif ! cmake --build "$work/build" --target $(targets "$suites") >"$work/log" 2>&1; then
         verdict="DOES NOT BUILD"
-    elif (cd "$work/build" && TCPSERVER_FAIL_FAST=1 QT_QPA_PLATFORM=offscreen ctest -R "^($suites)\$" --timeout 60 -j2 >"$work/log" 2>&1); then
-        verdict="SURVIVED"
-    else
+    elif catches "$suites"; then
         verdict="caught"
+    else
+        verdict="SURVIVED"
     fi
     # A fresh time, so that the next build compiles the file back.
     cp "$work/original" "$source"
     [ "$verdict" = caught ] || failures=$((failures + 1))
-    printf '%-18s %s: %s\n' "$verdict" "$file" "$search"
-done <scripts/mutations.txt
+    printf '%-18s %s %s: %s\n' "$verdict" "$file" "$function" "$pattern"
+    if [ "$attribute" = 1 ] && [ "$verdict" = caught ]; then
+        printf '%s %s: %s\t%s\n' "$file" "$function" "$pattern" "$(sort -u "$work/caught" | tr '\n' ' ')" >>"$work/attribution.txt"
+    fi
+done 3<scripts/mutations.txt
 echo "$count faults, $failures not caught"
+
+if [ "$attribute" = 1 ]; then
+    # Every test function, and the faults it caught that no other function did.
+    for program in "$work"/build/tests/tst_*/tst_*; do
+        [ -x "$program" ] || continue
+        QT_QPA_PLATFORM=offscreen "$program" -functions 2>/dev/null | sed -n "s/^\([A-Za-z_]*\)()\$/$(basename "$program"):\1/p"
+    done | while IFS= read -r slot; do
+        alone=$(cut -f2 "$work/attribution.txt" | sed 's/([^)]*)//g' | while IFS= read -r rows; do
+            set -- $(printf '%s\n' $rows | sort -u)
+            [ $# -eq 1 ] && [ "$1" = "$slot" ] && echo x
+        done | wc -l)
+        any=$(cut -f2 "$work/attribution.txt" | sed 's/([^)]*)//g' | tr ' ' '\n' | grep -cx "$slot" || true)
+        printf '%4d alone %4d in all  %s\n' "$alone" "$any" "$slot"
+    done | sort -n | tee "$work/functions.txt"
+fi
 [ "$failures" -eq 0 ]
