@@ -445,6 +445,7 @@ void WindowTest::realAdapterChangedAndGivenBack()
         QCOMPARE(test.colours({"messageLabel", "haveIpLabel", "haveIpHintLabel1", "haveIpHintLabel2"}),
                  QVector<Colour>(4, Colour::Green));
         QCOMPARE(ipv4Of(name), QStringList({"10.1.2.3/24", "10.20.31.1/24", "192.168.0.92/24"}));
+        QTRY_VERIFY(portListened(protocol::kPort)); // the server listens once the address is right
         test.clickDownload();
         CONVERSE(*test.connectDevice(QStringLiteral("192.168.0.92")), image, blocks(3));
         test.answer = QMessageBox::Yes;
