@@ -7,7 +7,7 @@
 # Release, runs everything on loopback, prints a table, and writes
 # bench/results/ and docs/performance-per-block.png.
 #
-#   bench/run.sh [--runs N] [--sizes "1 16 64"] [--digest-mib M] [--parts "servers several display digest"]
+#   bench/run.sh [--runs N] [--sizes "1 16 64"] [--digest-mib M] [--parts "servers several display stationwindow database digest"]
 #
 # Every size is measured with all processes on one CPU ("pinned"), with the
 # scheduler placing them ("spread"), and beside two busy loops at normal
@@ -16,7 +16,9 @@
 # Then several devices at once through the station (slow devices that wait
 # 1 ms before each request, fast ones, and the memory of eight at once); the
 # window on a real X display (Xvfb) beside two busy loops, three flashes a run;
-# and the image's digest.
+# the station's window against its terminal with the same devices; 200 flashes
+# with the line's database up, down and hung (a PostgreSQL server of the
+# benchmark's own); and the image's digest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -24,7 +26,7 @@ root=$(pwd)
 runs=3
 sizes="1 16 64"
 digest_mib=1024
-parts="servers several display digest"
+parts="servers several display stationwindow database digest"
 while [ $# -gt 0 ]; do
     case "$1" in
     --runs) runs=$2; shift 2 ;;
@@ -38,7 +40,7 @@ done
 
 if [ "${TCPSERVER_BENCH_INSIDE:-0}" != 1 ]; then
     . scripts/packages.sh
-    ensure_packages $BUILD_PACKAGES util-linux gawk openssl xvfb
+    ensure_packages $BUILD_PACKAGES util-linux gawk openssl xvfb postgresql
     # tftpd-hpa serves only as root (it gives up root for a user of its own).
     have_tftp=no
     if [ "$(id -u)" = 0 ] && ensure_packages tftpd-hpa curl >/dev/null 2>&1; then
@@ -196,16 +198,45 @@ done
 gawk -F'\t' -f bench/summarize.awk "$raw" | tee "$results/summary.md"
 fi
 
+# Waits (at most 30 s) until something listens on port 10013.
+wait_listening() {
+    for _ in $(seq 300); do
+        [ -n "$(ss -Hltn '( sport = :10013 )')" ] && return 0
+        sleep 0.1
+    done
+    echo "error: nothing listens on port 10013" >&2
+    cat "$work/station.txt" >&2
+    return 1
+}
+
+# An X display of the benchmark's own (Xvfb): $display, ended by $xvfb's pid.
+start_display() { # WIDTHxHEIGHT
+    rm -f "$work/display"
+    exec 4>"$work/display"
+    Xvfb -displayfd 4 -screen 0 "$1x24" -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+    display=":$(cat "$work/display")"
+}
+
+# ratio A B [FORMAT]: A / B.
+ratio() { awk -v a="$1" -v b="$2" -v f="${3:-%g}" 'BEGIN { printf f "\n", a / b }'; }
 median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 verdict() { awk -v v="$1" -v l="$2" 'BEGIN { print v <= l ? "met" : "NOT met" }'; }
 
 # The station with count devices at once: the seconds from the first device's
 # start to the last one's end, and the station's peak memory.
-station_at_once() { # image count delay
+# With "window", through the station's window on $display.
+station_at_once() { # image count delay [window]
     local image=$1 count=$2 delay=$3 i start end peak=0
-    "$bin/bin/tcpserver-station" --image "$image" --count "$count" --devices "$count" --no-log >"$work/station.txt" 2>&1 &
+    if [ "${4:-}" = window ]; then
+        DISPLAY=$display QT_QPA_PLATFORM=xcb "$bin/bin/tcpserver-station" --window --image "$image" --count "$count" \
+            --devices "$count" --no-log >"$work/station.txt" 2>&1 &
+    else
+        "$bin/bin/tcpserver-station" --image "$image" --count "$count" --devices "$count" --no-log >"$work/station.txt" 2>&1 &
+    fi
     local station=$!
-    wait_for Listening "$work/station.txt"
+    wait_listening
     start=$(date +%s.%N)
     local devices=""
     for i in $(seq "$count"); do
@@ -246,10 +277,10 @@ if [[ " $parts " == *" several "* ]]; then
             head -c $((64 * 1024 * 1024)) /dev/urandom >"$image"
             read -r _ single < <(station_at_once "$image" 1 0)
             read -r _ many < <(station_at_once "$image" 8 0)
-            slow="$slow $(awk -v a="$eight" -v b="$alone" 'BEGIN { print a / b }')"
-            fast="$fast $(awk -v a="$four" -v b="$after" 'BEGIN { print a / b }')"
+            slow="$slow $(ratio "$eight" "$alone")"
+            fast="$fast $(ratio "$four" "$after")"
             memory="$memory $((many - single))"
-            echo "| $run | $alone s | $eight s | $(awk -v a="$eight" -v b="$alone" 'BEGIN { printf "%.2f", a / b }') | $after s | $four s | $(awk -v a="$four" -v b="$after" 'BEGIN { printf "%.2f", a / b }') | $single MiB | $many MiB | $((many - single)) MiB |"
+            echo "| $run | $alone s | $eight s | $(ratio "$eight" "$alone" %.2f) | $after s | $four s | $(ratio "$four" "$after" %.2f) | $single MiB | $many MiB | $((many - single)) MiB |"
         done
         echo
         echo "| target | measured (median of the runs) | verdict |"
@@ -267,11 +298,7 @@ fi
 if [[ " $parts " == *" display "* ]]; then
     image=$work/display.bin
     head -c $((16 * 1024 * 1024)) /dev/urandom >"$image"
-    exec 4>"$work/display"
-    Xvfb -displayfd 4 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb=$!
-    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-    display=":$(cat "$work/display")"
+    start_display 1920x1080
     {
         echo
         echo "### The window on a real display (Xvfb) beside two busy loops, 16 MiB"
@@ -311,6 +338,114 @@ if [[ " $parts " == *" display "* ]]; then
         echo "| the window on a display beside two busy loops / the floor <= 2 | $(echo $ratios | median | xargs printf '%.2f') | $(verdict "$(echo $ratios | median)" 2) |"
     } | tee -a "$results/summary.md"
     kill $xvfb 2>/dev/null || true
+    rm -f "$image"
+fi
+
+# The station's window against its terminal, the same devices through each,
+# one after the other in every run: slow devices, fast ones on a real display
+# beside two busy loops, and the memory of 64 tiles.
+if [[ " $parts " == *" stationwindow "* ]]; then
+    image=$work/stationwindow.bin
+    start_display 1366x768
+    {
+        echo
+        echo "### The station's window against its terminal (Xvfb, 1366x768)"
+        echo
+        echo "| run | 8 slow devices (1 ms before each request), 1 MiB: terminal | window | ratio | 16 fast devices, 16 MiB, beside two busy loops: terminal | window | ratio | 64 devices, 1 MiB: terminal's peak RSS | window's | difference |"
+        echo "| --- | --- | --- | --- | --- | --- | --- | --- | --- | --- |"
+        slow="" fast="" memory=""
+        for run in $(seq "$runs"); do
+            head -c $((1024 * 1024)) /dev/urandom >"$image"
+            read -r slow_terminal _ < <(station_at_once "$image" 8 1)
+            read -r slow_window _ < <(station_at_once "$image" 8 1 window)
+            read -r _ tiles_terminal < <(station_at_once "$image" 64 0)
+            read -r _ tiles_window < <(station_at_once "$image" 64 0 window)
+            head -c $((16 * 1024 * 1024)) /dev/urandom >"$image"
+            start_busy
+            read -r fast_terminal _ < <(station_at_once "$image" 16 0)
+            read -r fast_window _ < <(station_at_once "$image" 16 0 window)
+            stop_busy
+            slow="$slow $(ratio "$slow_window" "$slow_terminal")"
+            fast="$fast $(ratio "$fast_window" "$fast_terminal")"
+            memory="$memory $((tiles_window - tiles_terminal))"
+            echo "| $run | $slow_terminal s | $slow_window s | $(ratio "$slow_window" "$slow_terminal" %.2f) | $fast_terminal s | $fast_window s | $(ratio "$fast_window" "$fast_terminal" %.2f) | $tiles_terminal MiB | $tiles_window MiB | $((tiles_window - tiles_terminal)) MiB |"
+        done
+        echo
+        echo "| target | measured (median of the runs) | verdict |"
+        echo "| --- | --- | --- |"
+        echo "| 8 slow devices: the window / the terminal <= 1.1 | $(echo $slow | median | xargs printf '%.2f') | $(verdict "$(echo $slow | median)" 1.1) |"
+        echo "| 16 fast devices beside two busy loops: the window / the terminal <= 1.3 | $(echo $fast | median | xargs printf '%.2f') | $(verdict "$(echo $fast | median)" 1.3) |"
+        echo "| 64 tiles: the window's peak beyond the terminal's <= 20 MiB | $(echo $memory | median) MiB | $(verdict "$(echo $memory | median)" 20) |"
+    } | tee -a "$results/summary.md"
+    kill $xvfb 2>/dev/null || true
+    rm -f "$image"
+fi
+
+# 200 flashes, one after another, through the station with the line's
+# database up, down (its server stopped) and hung (stopped by SIGSTOP: it
+# takes connections and never answers): the seconds per flash as the devices
+# measure them, and the station's peak memory.
+if [[ " $parts " == *" database "* ]]; then
+    pg=/usr/lib/postgresql/15/bin
+    as_postgres() { if [ "$(id -u)" = 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
+    # The server runs as its package's user where this is root: it must reach its folder.
+    mkdir -p "$work/pg" && chmod 777 "$work" "$work/pg"
+    as_postgres "$pg/initdb" -D "$work/pg/data" --auth=trust -U postgres -N >/dev/null
+    pg_start() {
+        as_postgres "$pg/pg_ctl" -D "$work/pg/data" -l "$work/pg/log" -w \
+            -o "-k $work/pg -c listen_addresses='' -c fsync=off" start >/dev/null
+    }
+    pg_pids() { local pid; pid=$(head -1 "$work/pg/data/postmaster.pid"); echo "$pid $(ps -o pid= --ppid "$pid")"; }
+    pg_start
+    psql -X -q -h "$work/pg" -U postgres -c "CREATE DATABASE flashes" >/dev/null
+    url="postgresql:///flashes?host=$work/pg&user=postgres"
+    image=$work/database.bin
+    head -c $((1024 * 1024)) /dev/urandom >"$image"
+    flashes=200
+    # The seconds per flash (the devices' own sum) and the peak RSS.
+    through_database() { # mode
+        local mode=$1 peak=0 total=0 i
+        rm -f "$work/database-log"*.csv
+        "$bin/bin/tcpserver-station" --image "$image" --count "$flashes" --database "$url" --station bench \
+            --log "$work/database-log.csv" >"$work/station.txt" 2>&1 &
+        local station=$!
+        wait_listening
+        for i in $(seq "$flashes"); do
+            "$emulator" --quiet --expect "$image" >"$work/database-device.txt"
+            total=$(awk -v t="$total" -v s="$(summary "$work/database-device.txt" | cut -f1)" 'BEGIN { print t + s }')
+            peak=$(awk '/^VmHWM/ { print $2 }' "/proc/$station/status" 2>/dev/null || echo "$peak")
+        done
+        wait $station || true
+        echo "$(awk -v t="$total" -v n="$flashes" 'BEGIN { printf "%.4f", t / n }') $((peak / 1024))"
+    }
+    {
+        echo
+        echo "### $flashes flashes of 1 MiB through the station, the line's database up, down and hung"
+        echo
+        echo "| run | up: seconds per flash | peak RSS | down | peak RSS | hung | peak RSS | largest difference from up |"
+        echo "| --- | --- | --- | --- | --- | --- | --- | --- |"
+        spread="" peaks=""
+        for run in $(seq "$runs"); do
+            read -r up up_peak < <(through_database up)
+            as_postgres "$pg/pg_ctl" -D "$work/pg/data" -w -m fast stop >/dev/null
+            read -r down down_peak < <(through_database down)
+            pg_start
+            kill -STOP $(pg_pids)
+            read -r hung hung_peak < <(through_database hung)
+            kill -CONT $(pg_pids)
+            worst=$(awk -v u="$up" -v d="$down" -v h="$hung" 'BEGIN {
+                a = d / u - 1; b = h / u - 1; if (a < 0) a = -a; if (b < 0) b = -b; print a > b ? a : b }')
+            spread="$spread $worst"
+            peaks="$peaks $up_peak $down_peak $hung_peak"
+            echo "| $run | $up s | $up_peak MiB | $down s | $down_peak MiB | $hung s | $hung_peak MiB | $(awk -v w="$worst" 'BEGIN { printf "%.1f %%", 100 * w }') |"
+        done
+        echo
+        echo "| target | measured | verdict |"
+        echo "| --- | --- | --- |"
+        echo "| seconds per flash, down or hung against up, within 5 % (median of the runs) | $(echo $spread | median | awk '{ printf "%.1f %%", 100 * $1 }') | $(verdict "$(echo $spread | median)" 0.05) |"
+        echo "| memory bounded: the largest peak of any run | $(printf '%s\n' $peaks | sort -n | tail -1) MiB | - |"
+    } | tee -a "$results/summary.md"
+    as_postgres "$pg/pg_ctl" -D "$work/pg/data" -w -m fast stop >/dev/null || true
     rm -f "$image"
 fi
 
