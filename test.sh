@@ -20,17 +20,18 @@ export TCPSERVER_WINDOWS_QT
 scripts/check-format.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
-# run_suite BUILD TESTS CMAKE-ARGUMENTS...: TESTS, a CTest regular expression ("" for all)
+# run_suite BUILD SUITES CMAKE-ARGUMENTS...: SUITES, the suites to build and run ("" for all)
 run_suite() {
-    build=$1 tests=$2
+    build=$1 suites=$2
     shift 2
     cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=ON "$@"
-    cmake --build "$build" -j "$jobs"
-    (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" ${tests:+-R "$tests"})
+    cmake --build "$build" -j "$jobs" ${suites:+--target $suites}
+    (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" \
+        ${suites:+-R "^($(echo $suites | tr ' ' '|'))\$"})
 }
 run_suite build-tests "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTCPSERVER_QT=5
 run_suite build-qt6-sanitize "" -DCMAKE_BUILD_TYPE=Debug -DTCPSERVER_QT=6 -DTCPSERVER_SANITIZE=address
 # The suites that run threads (the servers', the record's, the output's), under ThreadSanitizer.
-run_suite build-tsan '^tst_(protocol|station|record|database)$' -DCMAKE_BUILD_TYPE=Debug -DTCPSERVER_QT=6 -DTCPSERVER_SANITIZE=thread
+run_suite build-tsan "tst_protocol tst_station tst_record tst_database" -DCMAKE_BUILD_TYPE=Debug -DTCPSERVER_QT=6 -DTCPSERVER_SANITIZE=thread
 scripts/test-ratio.sh
 echo "All tests passed: Qt 5 as built, Qt 6 under AddressSanitizer and UndefinedBehaviorSanitizer, and under ThreadSanitizer."

@@ -4,9 +4,13 @@
 # prints for each whether they did. (The sanitizers are the test command's
 # business; here they would only double the time.) Exits non-zero when a
 # fault survives, no longer applies or no longer builds.
-#   scripts/mutate.sh [--only REGEX] [--skip N] [--attribute] [WORK_DIR]
+#   scripts/mutate.sh [--only REGEX] [--skip N] [--jobs N] [--attribute] [WORK_DIR]
 #     --only REGEX  only the rules whose line matches REGEX (grep -E)
 #     --skip N      leaves out the first N rules (a run that was stopped goes on)
+#     --jobs N      N copies, each with a build of its own, take every Nth
+#                   rule at once (default: the processors, at most 4): a rule
+#                   mostly waits on one compiler or one test, so two on two
+#                   cores take little more than half the time
 #     --attribute   runs each rule's suites whole and writes, to
 #                   WORK_DIR/attribution.txt, which test rows failed for it;
 #                   then lists the test functions that caught no fault of
@@ -17,19 +21,46 @@
 # and line breaks matches any other, or none), so that a reformat or a move
 # keeps the rule. It must be found there exactly once.
 set -eu
+self=$(realpath "$0")
 cd "$(dirname "$0")/.."
 only=
 skip=0
 attribute=0
+jobs=$(nproc 2>/dev/null || echo 1)
+[ "$jobs" -le 4 ] || jobs=4
+shard=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --only) only=$2; shift 2 ;;
     --skip) skip=$2; shift 2 ;;
+    --jobs) jobs=$2; shift 2 ;;
+    --shard) shard=$2; shift 2 ;; # (of a copy this script started: take rules shard, shard + jobs, ...)
     --attribute) attribute=1; shift ;;
     *) break ;;
     esac
 done
 work=$(realpath -m "${1:-build-mutants}")
+
+if [ "$jobs" -gt 1 ] && [ "$shard" = 0 ]; then
+    # Each copy prints its verdicts as they come; the attribution is gathered
+    # once all are done.
+    set -- ${only:+--only "$only"} --skip "$skip" --jobs "$jobs"
+    [ "$attribute" = 0 ] || set -- "$@" --attribute
+    pids=
+    for i in $(seq "$jobs"); do
+        "$self" "$@" --shard "$i" "$work/$i" &
+        pids="$pids $!"
+    done
+    trap 'kill $pids 2>/dev/null || true' INT TERM
+    status=0
+    for pid in $pids; do wait "$pid" || status=1; done
+    if [ "$attribute" = 1 ]; then
+        cat "$work"/[0-9]*/attribution.txt >"$work/attribution.txt"
+        cat "$work"/[0-9]*/functions.txt | awk '{ a[$6] += $1; n[$6] += $3 } END { for (s in a) printf "%4d alone %4d in all  %s\n", a[s], n[s], s }' |
+            sort -n | tee "$work/functions.txt"
+    fi
+    exit $status
+fi
 mkdir -p "$work/src"
 # Only what changed is copied (with a new time), so that a second run rebuilds
 # little; a file a run left mutated in the build, if it was stopped, is built
@@ -126,6 +157,7 @@ targets() {
 
 failures=0
 count=0
+index=0
 [ "$attribute" = 0 ] || [ "$skip" -gt 0 ] || : >"$work/attribution.txt"
 while IFS= read -r rule <&3; do
     case "$rule" in '' | '#'*) continue ;; esac
@@ -134,6 +166,8 @@ while IFS= read -r rule <&3; do
         skip=$((skip - 1))
         continue
     fi
+    index=$((index + 1))
+    [ "$shard" = 0 ] || [ $(((index - 1) % jobs + 1)) = "$shard" ] || continue
     # (cut, since read would take two tabs for one where a replacement is empty)
     file=$(printf '%s\n' "$rule" | cut -f1)
     function=$(printf '%s\n' "$rule" | cut -f2)
@@ -161,6 +195,7 @@ while IFS= read -r rule <&3; do
         printf '%s %s: %s\t%s\n' "$file" "$function" "$pattern" "$(sort -u "$work/caught" | tr '\n' ' ')" >>"$work/attribution.txt"
     fi
 done 3<scripts/mutations.txt
+[ "$shard" = 0 ] || printf 'copy %s of %s: ' "$shard" "$jobs"
 echo "$count faults, $failures not caught"
 
 if [ "$attribute" = 1 ]; then
@@ -175,6 +210,7 @@ if [ "$attribute" = 1 ]; then
         done | wc -l)
         any=$(cut -f2 "$work/attribution.txt" | sed 's/([^)]*)//g' | tr ' ' '\n' | grep -cx "$slot" || true)
         printf '%4d alone %4d in all  %s\n' "$alone" "$any" "$slot"
-    done | sort -n | tee "$work/functions.txt"
+    done | sort -n >"$work/functions.txt"
+    [ "$shard" != 0 ] || cat "$work/functions.txt"
 fi
 [ "$failures" -eq 0 ]

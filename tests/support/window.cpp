@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <utility>
+
 WindowUnderTest::WindowUnderTest(const QList<NetworkAdapter> &adapters)
 {
     this->adapters.adapters = adapters;
@@ -51,10 +53,16 @@ ServerInterface *WindowUnderTest::start(Listening listening)
     m_window.reset(new ServerInterface(options, adapterSource));
     m_window->show();
     // The server listens once its thread has started it and the window has heard so.
-    const auto *session = m_window->findChild<FlashSession *>();
-    if (listening == Listening::Yes && !QTest::qWaitFor([session] { return session->isListening(); }))
+    if (listening == Listening::Yes && !QTest::qWaitFor([this] { return isListening(); }))
         qWarning("the window's server did not listen");
     return m_window.get();
+}
+
+// Asked of the window's session, not by binding the port: a probe that binds
+// could take it in the very moment the server binds it.
+bool WindowUnderTest::isListening() const
+{
+    return m_window->findChild<FlashSession *>()->isListening();
 }
 
 void WindowUnderTest::clickDownload()
@@ -71,20 +79,28 @@ void WindowUnderTest::clickModifyIp()
 void WindowUnderTest::closeBoxes()
 {
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    if (!box || box == m_seenBox)
+    if (!box || box == m_heldBox)
         return;
-    m_seenBox = box;
     boxes << box->text();
     titles << box->windowTitle();
     if (box->button(QMessageBox::No))
         questionDefaults << box->standardButton(box->defaultButton());
-    if (whileNextBoxIsOpen) {
-        const std::function<void()> work = whileNextBoxIsOpen;
-        whileNextBoxIsOpen = nullptr;
-        work();
+    const auto answerBox = [this](QMessageBox *open) {
+        open->button(open->button(QMessageBox::Ok) ? QMessageBox::Ok : answer)->click();
+    };
+    if (!whileNextBoxIsOpen) {
+        answerBox(box);
+        return;
     }
-    box->button(box->button(QMessageBox::Ok) ? QMessageBox::Ok : answer)->click();
-    m_seenBox = nullptr;
+    // Done on a timer of its own, so that this one goes on closing any box
+    // that opens meanwhile (a timer's slot is not entered again while it runs).
+    m_heldBox = box;
+    QTimer::singleShot(0, this, [this, answerBox, work = std::exchange(whileNextBoxIsOpen, nullptr)] {
+        work();
+        if (m_heldBox)
+            answerBox(m_heldBox);
+        m_heldBox = nullptr;
+    });
 }
 
 QString WindowUnderTest::text(const char *widget) const

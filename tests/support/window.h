@@ -8,6 +8,7 @@
 #include "window/serverinterface.h"
 
 #include <QMessageBox>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVector>
@@ -33,6 +34,7 @@ public:
     enum class Listening { Yes, No };
     // Shown, and listening where the window should.
     ServerInterface *start(Listening listening = Listening::Yes);
+    bool isListening() const;
     ServerInterface *window() const { return m_window.get(); }
 
     void clickDownload();
@@ -58,7 +60,7 @@ private:
     void closeBoxes();
     std::unique_ptr<ServerInterface> m_window;
     QTimer m_boxTimer;
-    QObject *m_seenBox = nullptr;
+    QPointer<QMessageBox> m_heldBox;
 };
 
 #endif // WINDOW_H
