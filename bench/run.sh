@@ -223,6 +223,23 @@ start_display() { # WIDTHxHEIGHT
 ratio() { awk -v a="$1" -v b="$2" -v f="${3:-%g}" 'BEGIN { printf f "\n", a / b }'; }
 median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 verdict() { awk -v v="$1" -v l="$2" 'BEGIN { print v <= l ? "met" : "NOT met" }'; }
+# table_head TITLE HEADER: a section's title and the head of its table.
+table_head() { printf '\n### %s\n\n%s\n' "$1" "$2"; echo "$2" | sed 's/[^|]*|/ --- |/g; s/^ --- |/|/'; }
+# compared_run RUN SLOW_A SLOW_B FAST_A FAST_B PEAK_A PEAK_B: a run's row of
+# seconds and peaks, B against A; the ratios and the difference are gathered
+# in $slow, $fast and $memory for the targets.
+compared_run() {
+    slow="$slow $(ratio "$3" "$2")" fast="$fast $(ratio "$5" "$4")" memory="$memory $(($7 - $6))"
+    echo "| $1 | $2 s | $3 s | $(ratio "$3" "$2" %.2f) | $4 s | $5 s | $(ratio "$5" "$4" %.2f) | $6 MiB | $7 MiB | $(($7 - $6)) MiB |"
+}
+targets_head() { printf '\n| target | measured (median of the runs) | verdict |\n| --- | --- | --- |\n'; }
+# target WHAT VALUES LIMIT [FORMAT]: a row of a targets' table, the median of
+# the runs' VALUES against LIMIT (printed in FORMAT, default two decimals).
+target() {
+    local measured
+    measured=$(echo $2 | median)
+    echo "| $1 | $(printf "${4:-%.2f}" "$measured") | $(verdict "$measured" "$3") |"
+}
 
 # The station with count devices at once: the seconds from the first device's
 # start to the last one's end, and the station's peak memory.
@@ -257,11 +274,8 @@ station_at_once() { # image count delay [window]
 if [[ " $parts " == *" several "* ]]; then
     image=$work/several.bin
     {
-        echo
-        echo "### Several devices at once, through the station"
-        echo
-        echo "| run | slow devices (1 ms before each request), 1 MiB: one alone | eight at once | ratio | fast devices, 16 MiB: four one after another | four at once | ratio | 64 MiB: one device's peak RSS | eight at once | difference |"
-        echo "| --- | --- | --- | --- | --- | --- | --- | --- | --- | --- |"
+        table_head "Several devices at once, through the station" \
+            "| run | slow devices (1 ms before each request), 1 MiB: one alone | eight at once | ratio | fast devices, 16 MiB: four one after another | four at once | ratio | 64 MiB: one device's peak RSS | eight at once | difference |"
         slow="" fast="" memory=""
         for run in $(seq "$runs"); do
             head -c $((1024 * 1024)) /dev/urandom >"$image"
@@ -277,17 +291,12 @@ if [[ " $parts " == *" several "* ]]; then
             head -c $((64 * 1024 * 1024)) /dev/urandom >"$image"
             read -r _ single < <(station_at_once "$image" 1 0)
             read -r _ many < <(station_at_once "$image" 8 0)
-            slow="$slow $(ratio "$eight" "$alone")"
-            fast="$fast $(ratio "$four" "$after")"
-            memory="$memory $((many - single))"
-            echo "| $run | $alone s | $eight s | $(ratio "$eight" "$alone" %.2f) | $after s | $four s | $(ratio "$four" "$after" %.2f) | $single MiB | $many MiB | $((many - single)) MiB |"
+            compared_run "$run" "$alone" "$eight" "$after" "$four" "$single" "$many"
         done
-        echo
-        echo "| target | measured (median of the runs) | verdict |"
-        echo "| --- | --- | --- |"
-        echo "| slow devices: eight at once / one alone <= 1.3 | $(echo $slow | median | xargs printf '%.2f') | $(verdict "$(echo $slow | median)" 1.3) |"
-        echo "| fast devices: four at once / the same four one after another <= 1.1 | $(echo $fast | median | xargs printf '%.2f') | $(verdict "$(echo $fast | median)" 1.1) |"
-        echo "| memory: eight at once on 64 MiB, peak beyond one device's <= 16 MiB | $(echo $memory | median) MiB | $(verdict "$(echo $memory | median)" 16) |"
+        targets_head
+        target "slow devices: eight at once / one alone <= 1.3" "$slow" 1.3
+        target "fast devices: four at once / the same four one after another <= 1.1" "$fast" 1.1
+        target "memory: eight at once on 64 MiB, peak beyond one device's <= 16 MiB" "$memory" 16 "%s MiB"
     } | tee -a "$results/summary.md"
     rm -f "$image"
 fi
@@ -300,11 +309,8 @@ if [[ " $parts " == *" display "* ]]; then
     head -c $((16 * 1024 * 1024)) /dev/urandom >"$image"
     start_display 1920x1080
     {
-        echo
-        echo "### The window on a real display (Xvfb) beside two busy loops, 16 MiB"
-        echo
-        echo "| run | the window, seconds of its three flashes | the floor, seconds | ratio of the medians |"
-        echo "| --- | --- | --- | --- |"
+        table_head "The window on a real display (Xvfb) beside two busy loops, 16 MiB" \
+            "| run | the window, seconds of its three flashes | the floor, seconds | ratio of the medians |"
         ratios=""
         for run in $(seq "$runs"); do
             dir=$work/window
@@ -332,10 +338,8 @@ if [[ " $parts " == *" display "* ]]; then
             ratios="$ratios $ratio"
             echo "| $run |$flashes | $floor | $(printf '%.2f' "$ratio") |"
         done
-        echo
-        echo "| target | measured (median of the runs) | verdict |"
-        echo "| --- | --- | --- |"
-        echo "| the window on a display beside two busy loops / the floor <= 2 | $(echo $ratios | median | xargs printf '%.2f') | $(verdict "$(echo $ratios | median)" 2) |"
+        targets_head
+        target "the window on a display beside two busy loops / the floor <= 2" "$ratios" 2
     } | tee -a "$results/summary.md"
     kill $xvfb 2>/dev/null || true
     rm -f "$image"
@@ -348,11 +352,8 @@ if [[ " $parts " == *" stationwindow "* ]]; then
     image=$work/stationwindow.bin
     start_display 1366x768
     {
-        echo
-        echo "### The station's window against its terminal (Xvfb, 1366x768)"
-        echo
-        echo "| run | 8 slow devices (1 ms before each request), 1 MiB: terminal | window | ratio | 16 fast devices, 16 MiB, beside two busy loops: terminal | window | ratio | 64 devices, 1 MiB: terminal's peak RSS | window's | difference |"
-        echo "| --- | --- | --- | --- | --- | --- | --- | --- | --- | --- |"
+        table_head "The station's window against its terminal (Xvfb, 1366x768)" \
+            "| run | 8 slow devices (1 ms before each request), 1 MiB: terminal | window | ratio | 16 fast devices, 16 MiB, beside two busy loops: terminal | window | ratio | 64 devices, 1 MiB: terminal's peak RSS | window's | difference |"
         slow="" fast="" memory=""
         for run in $(seq "$runs"); do
             head -c $((1024 * 1024)) /dev/urandom >"$image"
@@ -365,17 +366,12 @@ if [[ " $parts " == *" stationwindow "* ]]; then
             read -r fast_terminal _ < <(station_at_once "$image" 16 0)
             read -r fast_window _ < <(station_at_once "$image" 16 0 window)
             stop_busy
-            slow="$slow $(ratio "$slow_window" "$slow_terminal")"
-            fast="$fast $(ratio "$fast_window" "$fast_terminal")"
-            memory="$memory $((tiles_window - tiles_terminal))"
-            echo "| $run | $slow_terminal s | $slow_window s | $(ratio "$slow_window" "$slow_terminal" %.2f) | $fast_terminal s | $fast_window s | $(ratio "$fast_window" "$fast_terminal" %.2f) | $tiles_terminal MiB | $tiles_window MiB | $((tiles_window - tiles_terminal)) MiB |"
+            compared_run "$run" "$slow_terminal" "$slow_window" "$fast_terminal" "$fast_window" "$tiles_terminal" "$tiles_window"
         done
-        echo
-        echo "| target | measured (median of the runs) | verdict |"
-        echo "| --- | --- | --- |"
-        echo "| 8 slow devices: the window / the terminal <= 1.1 | $(echo $slow | median | xargs printf '%.2f') | $(verdict "$(echo $slow | median)" 1.1) |"
-        echo "| 16 fast devices beside two busy loops: the window / the terminal <= 1.3 | $(echo $fast | median | xargs printf '%.2f') | $(verdict "$(echo $fast | median)" 1.3) |"
-        echo "| 64 tiles: the window's peak beyond the terminal's <= 20 MiB | $(echo $memory | median) MiB | $(verdict "$(echo $memory | median)" 20) |"
+        targets_head
+        target "8 slow devices: the window / the terminal <= 1.1" "$slow" 1.1
+        target "16 fast devices beside two busy loops: the window / the terminal <= 1.3" "$fast" 1.3
+        target "64 tiles: the window's peak beyond the terminal's <= 20 MiB" "$memory" 20 "%s MiB"
     } | tee -a "$results/summary.md"
     kill $xvfb 2>/dev/null || true
     rm -f "$image"
@@ -425,11 +421,8 @@ if [[ " $parts " == *" database "* ]]; then
         echo "$(echo $seconds | median | xargs printf '%.4f') $((peak / 1024))"
     }
     {
-        echo
-        echo "### $flashes flashes of 1 MiB through the station, the line's database up, down and hung"
-        echo
-        echo "| run | up: seconds per flash (median) | peak RSS | down | peak RSS | hung | peak RSS | largest difference from up |"
-        echo "| --- | --- | --- | --- | --- | --- | --- | --- |"
+        table_head "$flashes flashes of 1 MiB through the station, the line's database up, down and hung" \
+            "| run | up: seconds per flash (median) | peak RSS | down | peak RSS | hung | peak RSS | largest difference from up |"
         spread="" peaks=""
         for run in $(seq "$runs"); do
             read -r up up_peak < <(through_database up)
@@ -461,11 +454,8 @@ if [[ " $parts " == *" digest "* ]]; then
 image=$work/digest.bin
 head -c $((digest_mib * 1024 * 1024)) /dev/urandom >"$image"
 {
-    echo
-    echo "### The image's SHA-256, $digest_mib MiB"
-    echo
-    echo "| run | TcpServer's digest (its own thread) | openssl dgst -sha256 (reads as it hashes) | ratio | longest event-loop gap meanwhile | reading the image (Download) |"
-    echo "| --- | --- | --- | --- | --- | --- |"
+    table_head "The image's SHA-256, $digest_mib MiB" \
+        "| run | TcpServer's digest (its own thread) | openssl dgst -sha256 (reads as it hashes) | ratio | longest event-loop gap meanwhile | reading the image (Download) |"
     for run in $(seq "$runs"); do
         ours=$("$bin/bench/digest-driver" "$image")
         start=$(date +%s.%N)
