@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -11,6 +12,7 @@ namespace {
 
 // A scan longer than a serial can be is not kept beyond this, whatever comes.
 const int kLongestTyped = 256;
+const int kFocusedBorder = 3;
 
 struct Look
 {
@@ -46,13 +48,20 @@ FixtureTile::FixtureTile(FixtureModel *model, int place, QWidget *parent)
 {
     setObjectName(QStringLiteral("tile%1").arg(place + 1));
     setFocusPolicy(Qt::StrongFocus);
-    setFrameShape(QFrame::StyledPanel);
-    setLineWidth(2);
+    // Room for the widest border, so that the focus never moves what is inside.
+    setContentsMargins(kFocusedBorder, kFocusedBorder, kFocusedBorder, kFocusedBorder);
+    setAutoFillBackground(true);
     QFont bold = m_name->font();
     bold.setBold(true);
     m_name->setFont(bold);
     m_state->setFont(bold);
-    m_state->setWordWrap(true);
+    // As wide as the window gives, whatever the tile says (a MAC, a reason, a
+    // long serial): words wrap, what cannot is cut, and the tiles scroll only
+    // where the window is narrower than four tiles of twelve letters.
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('M')) * 12);
+    for (QLabel *label : {m_name, m_state, m_device, m_serial, m_last})
+        label->setWordWrap(true);
     m_bar->setRange(0, 100);
     m_resume->setFocusPolicy(Qt::NoFocus);
     auto *grid = new QGridLayout(this);
@@ -102,7 +111,14 @@ void FixtureTile::refresh()
                             .arg(value(FixtureModel::CompleteRole).toInt())
                             .arg(value(FixtureModel::FailedRole).toInt()));
     m_resume->setVisible(state == FixtureModel::State::Paused);
-    showFocus(hasFocus());
+    // A palette, not a style sheet: a sheet of its own makes every tile keep
+    // its own polished rules for each of its children, again at each change.
+    const QColor background(QLatin1String(lookOf(state).background));
+    if (palette().color(QPalette::Window) != background) {
+        QPalette shown = palette();
+        shown.setColor(QPalette::Window, background);
+        setPalette(shown);
+    }
     const QString name = m_name->text();
     if (accessibleName() != name)
         setAccessibleName(name);
@@ -119,30 +135,28 @@ QString FixtureTile::description() const
     return QStringLiteral("%1; %2; %3; %4").arg(m_state->text(), m_device->text(), m_serial->text(), m_last->text());
 }
 
-void FixtureTile::showFocus(bool focused)
+void FixtureTile::paintEvent(QPaintEvent *)
 {
     // The tile that takes the next scan stands out (a scanner types blind).
-    const Look look = lookOf(value(FixtureModel::StateRole).value<FixtureModel::State>());
-    const QString sheet = QStringLiteral("FixtureTile { background: %1; border: %2px solid %3; }")
-                                  .arg(QLatin1String(look.background))
-                                  .arg(focused ? 3 : 1)
-                                  .arg(focused ? QStringLiteral("#1a237e") : QStringLiteral("#9e9e9e"));
-    // A new sheet polishes the tile again: only when it changes.
-    if (styleSheet() != sheet)
-        setStyleSheet(sheet);
+    const int width = hasFocus() ? kFocusedBorder : 1;
+    QPainter painter(this);
+    painter.setPen(QPen(hasFocus() ? QColor(0x1a, 0x23, 0x7e) : QColor(0x9e, 0x9e, 0x9e), width));
+    painter.setBrush(Qt::NoBrush);
+    const qreal inset = width / 2.0;
+    painter.drawRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset));
 }
 
 void FixtureTile::focusInEvent(QFocusEvent *event)
 {
     QFrame::focusInEvent(event);
-    showFocus(true);
+    update();
 }
 
 void FixtureTile::focusOutEvent(QFocusEvent *event)
 {
     QFrame::focusOutEvent(event);
     m_typed.clear(); // half a scan belongs to no tile
-    showFocus(false);
+    update();
 }
 
 void FixtureTile::mousePressEvent(QMouseEvent *event)

@@ -40,10 +40,10 @@ protected:
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     QVariant value(int role) const;
-    void showFocus(bool focused);
 
     FixtureModel *const m_model;
     const int m_place;

@@ -2,8 +2,9 @@
 # Makes the screenshots in docs/screenshots/ from the real window: each
 # start-up state in a private network namespace with adapters made for it
 # (the machine's own are never touched), and the middle of a transfer to the
-# device emulator. Needs root for the namespaces.
-#   docs/screenshots/make.sh
+# device emulator; and the station window with four fixtures. Needs root for
+# the namespaces.
+#   docs/screenshots/make.sh [PICTURE.png...]     (default: all of them)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
@@ -68,8 +69,73 @@ INSIDE
     echo "docs/screenshots/$picture"
 }
 
-shoot "" "" no-adapter.png
-shoot Ethernet 192.168.0.92/24 address-right.png
-shoot Ethernet 10.20.30.40/24 address-wrong.png
-shoot Ethernet 192.168.0.92/24 transfer.png --download --after-blocks 900
-shoot Ethernet 192.168.0.92/24 after-flash.png --download --after-flash
+# The station window with four fixtures, each cabled to a device of its own
+# at 192.168.0.50 (in namespaces of their own): one complete, one flashing
+# with the serial scanned for it, one failed, one paused after two units
+# failed on it (grab-window pauses after two).
+shoot_station() {
+    local picture=$1
+    unshare --net bash -s "$work" "$out/$picture" "$root" <<'INSIDE'
+set -euo pipefail
+work=$1 picture=$2 root=$3
+pids=""
+trap 'kill $pids 2>/dev/null || true' EXIT
+ip link set lo up
+sysctl -qw net.ipv4.conf.all.rp_filter=2 # four adapters on one subnet: a strict filter would drop three
+image=$work/abset/boor/true/file.bin
+adapters=(Ethernet Ethernet2 Ethernet3 Ethernet4)
+devices=()
+for i in "${!adapters[@]}"; do
+    unshare --net sleep 300 &
+    devices+=($!) pids="$pids $!"
+    for _ in $(seq 50); do [ "$(readlink /proc/$!/ns/net)" != "$(readlink /proc/self/ns/net)" ] && break; sleep 0.1; done
+    ip link add "${adapters[$i]}" type veth peer name device$i
+    ip link set device$i netns "${devices[$i]}"
+    nsenter --net=/proc/${devices[$i]}/ns/net sh -c "ip link set lo up; ip address add 192.168.0.50/24 dev device$i;
+        ip link set device$i up"
+    ip address add 192.168.0.92/24 dev "${adapters[$i]}"
+    ip link set "${adapters[$i]}" up
+done
+device() { # device INDEX EMULATOR-ARGUMENTS...: the device behind that adapter, once
+    nsenter --net=/proc/${devices[$1]}/ns/net "$root/build-docs/bin/device-emulator" --host 192.168.0.92 --quiet \
+        "${@:2}" >/dev/null 2>&1
+}
+cd "$work"
+exec 3>display
+Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp >/dev/null 2>&1 &
+pids="$pids $!"
+for _ in $(seq 100); do [ -s display ] && break; sleep 0.1; done
+export DISPLAY=":$(cat display)" QT_QPA_PLATFORM=xcb
+# The picture is taken once a line comes on the grabber's input.
+mkfifo told
+arguments=()
+for adapter in "${adapters[@]}"; do arguments+=(--adapter "$adapter"); done
+./grab-window "$picture" --station "$image" "${arguments[@]}" --scan 1 SN-20261210-0042 <told >grab.log 2>&1 &
+grabber=$!
+exec 4>told
+for _ in $(seq 100); do grep -q READY grab.log && break; sleep 0.1; done
+device 0 --expect "$image"
+device 2 --disconnect-after 700 || true
+device 3 --disconnect-after 300 || true
+# Another unit on the fourth fixture (another MAC), failing too: it pauses.
+nsenter --net=/proc/${devices[3]}/ns/net ip link set device3 address 02:16:3e:00:00:04
+ip neigh flush dev Ethernet4
+device 3 --disconnect-after 300 || true
+device 1 --expect "$image" --delay 2 &
+pids="$pids $!"
+for _ in $(seq 30); do sleep 0.1; done # a third of the way
+echo >&4
+wait $grabber
+INSIDE
+    echo "docs/screenshots/$picture"
+}
+
+wanted() { [ ${#pictures[@]} = 0 ] || [[ " ${pictures[*]} " == *" $1 "* ]]; }
+pictures=("$@")
+wanted no-adapter.png && shoot "" "" no-adapter.png
+wanted address-right.png && shoot Ethernet 192.168.0.92/24 address-right.png
+wanted address-wrong.png && shoot Ethernet 10.20.30.40/24 address-wrong.png
+wanted transfer.png && shoot Ethernet 192.168.0.92/24 transfer.png --download --after-blocks 900
+wanted after-flash.png && shoot Ethernet 192.168.0.92/24 after-flash.png --download --after-flash
+wanted station-window.png && shoot_station station-window.png
+exit 0
