@@ -41,6 +41,22 @@ while [ $# -gt 0 ]; do
 done
 work=$(realpath -m "${1:-build-mutants}")
 
+# list_functions BUILD: every test function of BUILD's suites, and how many
+# faults of $work/attribution.txt it caught, alone and in all.
+list_functions() {
+    for program in "$1"/tests/tst_*/tst_*; do
+        [ -x "$program" ] || continue
+        QT_QPA_PLATFORM=offscreen "$program" -functions 2>/dev/null | sed -n "s/^\([A-Za-z_]*\)()\$/$(basename "$program"):\1/p"
+    done | while IFS= read -r slot; do
+        alone=$(cut -f2 "$work/attribution.txt" | sed 's/([^)]*)//g' | while IFS= read -r rows; do
+            set -- $(printf '%s\n' $rows | sort -u)
+            [ $# -eq 1 ] && [ "$1" = "$slot" ] && echo x
+        done | wc -l)
+        any=$(cut -f2 "$work/attribution.txt" | sed 's/([^)]*)//g' | tr ' ' '\n' | grep -cx "$slot" || true)
+        printf '%4d alone %4d in all  %s\n' "$alone" "$any" "$slot"
+    done | sort -n | tee "$work/functions.txt"
+}
+
 if [ "$jobs" -gt 1 ] && [ "$shard" = 0 ]; then
     # Each copy prints its verdicts as they come; the attribution is gathered
     # once all are done.
@@ -56,8 +72,7 @@ if [ "$jobs" -gt 1 ] && [ "$shard" = 0 ]; then
     for pid in $pids; do wait "$pid" || status=1; done
     if [ "$attribute" = 1 ]; then
         cat "$work"/[0-9]*/attribution.txt >"$work/attribution.txt"
-        cat "$work"/[0-9]*/functions.txt | awk '{ a[$6] += $1; n[$6] += $3 } END { for (s in a) printf "%4d alone %4d in all  %s\n", a[s], n[s], s }' |
-            sort -n | tee "$work/functions.txt"
+        list_functions "$work/1/build"
     fi
     exit $status
 fi
@@ -198,19 +213,5 @@ done 3<scripts/mutations.txt
 [ "$shard" = 0 ] || printf 'copy %s of %s: ' "$shard" "$jobs"
 echo "$count faults, $failures not caught"
 
-if [ "$attribute" = 1 ]; then
-    # Every test function, and the faults it caught that no other function did.
-    for program in "$work"/build/tests/tst_*/tst_*; do
-        [ -x "$program" ] || continue
-        QT_QPA_PLATFORM=offscreen "$program" -functions 2>/dev/null | sed -n "s/^\([A-Za-z_]*\)()\$/$(basename "$program"):\1/p"
-    done | while IFS= read -r slot; do
-        alone=$(cut -f2 "$work/attribution.txt" | sed 's/([^)]*)//g' | while IFS= read -r rows; do
-            set -- $(printf '%s\n' $rows | sort -u)
-            [ $# -eq 1 ] && [ "$1" = "$slot" ] && echo x
-        done | wc -l)
-        any=$(cut -f2 "$work/attribution.txt" | sed 's/([^)]*)//g' | tr ' ' '\n' | grep -cx "$slot" || true)
-        printf '%4d alone %4d in all  %s\n' "$alone" "$any" "$slot"
-    done | sort -n >"$work/functions.txt"
-    [ "$shard" != 0 ] || cat "$work/functions.txt"
-fi
+[ "$attribute" = 0 ] || [ "$shard" != 0 ] || list_functions "$work/build"
 [ "$failures" -eq 0 ]
