@@ -14,19 +14,7 @@ trap 'kill $pids 2>/dev/null || true; rm -rf "$scratch"' EXIT
 export XDG_RUNTIME_DIR=$scratch HOME=$scratch
 head -c 1000000 /dev/urandom >"$scratch/image.bin"
 adapters=(Ethernet Ethernet2 enx0a1b2c3d4e5f enx0a1b2c3d4e60)
-devices=()
-for i in "${!adapters[@]}"; do
-    unshare --net sleep 600 &
-    devices+=($!) pids="$pids $!"
-    for _ in $(seq 50); do [ "$(readlink /proc/$!/ns/net)" != "$TCPSERVER_OUTER_NETNS" ] &&
-        [ "$(readlink /proc/$!/ns/net)" != "$(readlink /proc/self/ns/net)" ] && break; sleep 0.1; done
-    ip link add "${adapters[$i]}" type veth peer name device$i
-    ip link set device$i netns "${devices[$i]}"
-    nsenter --net=/proc/${devices[$i]}/ns/net sh -c "ip link set lo up && ip address add 192.168.0.50/24 dev device$i &&
-        ip link set device$i up"
-    ip address add 192.168.0.92/24 dev "${adapters[$i]}"
-    ip link set "${adapters[$i]}" up
-done
+. "$(dirname "$0")/support/devices.sh"
 arguments=()
 for adapter in "${adapters[@]}"; do arguments+=(--adapter "$adapter"); done
 
@@ -44,7 +32,7 @@ sysctl -qw net.ipv4.conf.all.rp_filter=2
 
 # Every device in the neighbour table before any flash: a MAC looked up by address alone would be one of them.
 for i in "${!adapters[@]}"; do
-    mac=$(nsenter --net=/proc/${devices[$i]}/ns/net ip -o link show device$i | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p')
+    mac=$(on_device_at $i ip -o link show device$i | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p')
     ip neigh replace 192.168.0.50 lladdr "$mac" dev "${adapters[$i]}" nud reachable
 done
 "$station" "${arguments[@]}" --image "$scratch/image.bin" --count 4 --log "$scratch/log.csv" >"$scratch/out" 2>&1 &
@@ -52,7 +40,7 @@ pid=$!
 for _ in $(seq 50); do grep -q Listening "$scratch/out" && break; sleep 0.1; done
 flashes=()
 for i in "${!adapters[@]}"; do
-    nsenter --net=/proc/${devices[$i]}/ns/net "$emulator" --host 192.168.0.92 --expect "$scratch/image.bin" \
+    on_device_at $i "$emulator" --host 192.168.0.92 --expect "$scratch/image.bin" \
         --delay 1 --quiet >"$scratch/device$i" 2>&1 &
     flashes+=($!)
 done
@@ -62,7 +50,7 @@ done
 wait $pid || { cat "$scratch/out"; fail "the station's status"; }
 for i in "${!adapters[@]}"; do
     adapter=${adapters[$i]}
-    mac=$(nsenter --net=/proc/${devices[$i]}/ns/net ip -o link show device$i | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p')
+    mac=$(on_device_at $i ip -o link show device$i | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p')
     grep -q "^  $adapter: 1 began, 1 complete, 0 not.$" "$scratch/out" || { cat "$scratch/out"; fail "no line for $adapter"; }
     grep -q ",complete,192.168.0.50,$mac,.*,$adapter,192.168.0.92," "$scratch/log.csv" ||
         { cat "$scratch/log.csv"; fail "no record row for $adapter and the device $mac behind it"; }
@@ -77,14 +65,14 @@ said() { for _ in $(seq 100); do grep -q "$1" "$scratch/out" && return 0; sleep 
 cable() { # cable I: Ethernet2's veth pair again, the device's end in its namespace
     ip link add "${adapters[$1]}" type veth peer name device$1
     ip link set device$1 netns "${devices[$1]}"
-    nsenter --net=/proc/${devices[$1]}/ns/net sh -c "ip address add 192.168.0.50/24 dev device$1 && ip link set device$1 up"
+    on_device_at $1 sh -c "ip address add 192.168.0.50/24 dev device$1 && ip link set device$1 up"
     ip address add 192.168.0.92/24 dev "${adapters[$1]}"
     ip link set "${adapters[$1]}" up
 }
 "$station" --adapter Ethernet2 --adapter Ethernet --image "$scratch/image.bin" --no-log >"$scratch/out" 2>&1 &
 pid=$! pids="$pids $!"
 said Listening
-nsenter --net=/proc/${devices[1]}/ns/net "$emulator" --host 192.168.0.92 --expect "$scratch/image.bin" --delay 5 \
+on_device_at 1 "$emulator" --host 192.168.0.92 --expect "$scratch/image.bin" --delay 5 \
     --quiet >/dev/null 2>&1 &
 said "Ethernet2 192.168.0.50: 10 %"
 ip link delete Ethernet2
@@ -92,9 +80,9 @@ said "Ethernet2 is gone: its fixture is not served"
 said "flash 1: Ethernet2 192.168.0.50 .*, stalled" # as a flash whose cable was pulled ends
 cable 1
 said "Ethernet2 is back and holds 192.168.0.92: its fixture is served again"
-nsenter --net=/proc/${devices[1]}/ns/net "$emulator" --host 192.168.0.92 --expect "$scratch/image.bin" --quiet \
+on_device_at 1 "$emulator" --host 192.168.0.92 --expect "$scratch/image.bin" --quiet \
     >"$scratch/device1" 2>&1 || { cat "$scratch/device1" "$scratch/out"; fail "the device behind Ethernet2 once it is back"; }
-nsenter --net=/proc/${devices[0]}/ns/net "$emulator" --host 192.168.0.92 --expect "$scratch/image.bin" --quiet \
+on_device_at 0 "$emulator" --host 192.168.0.92 --expect "$scratch/image.bin" --quiet \
     >"$scratch/device0" 2>&1 || { cat "$scratch/device0" "$scratch/out"; fail "the device behind Ethernet, which noticed nothing"; }
 kill -INT $pid; wait $pid || true
 [ "$(grep -c "is gone" "$scratch/out")" = 1 ] || { cat "$scratch/out"; fail "the adapter's going said more than once"; }

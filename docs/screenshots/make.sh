@@ -84,21 +84,9 @@ ip link set lo up
 sysctl -qw net.ipv4.conf.all.rp_filter=2 # four adapters on one subnet: a strict filter would drop three
 image=$work/abset/boor/true/file.bin
 adapters=(Ethernet Ethernet2 Ethernet3 Ethernet4)
-devices=()
-for i in "${!adapters[@]}"; do
-    unshare --net sleep 300 &
-    devices+=($!) pids="$pids $!"
-    for _ in $(seq 50); do [ "$(readlink /proc/$!/ns/net)" != "$(readlink /proc/self/ns/net)" ] && break; sleep 0.1; done
-    ip link add "${adapters[$i]}" type veth peer name device$i
-    ip link set device$i netns "${devices[$i]}"
-    nsenter --net=/proc/${devices[$i]}/ns/net sh -c "ip link set lo up; ip address add 192.168.0.50/24 dev device$i;
-        ip link set device$i up"
-    ip address add 192.168.0.92/24 dev "${adapters[$i]}"
-    ip link set "${adapters[$i]}" up
-done
+. "$root/tests/support/devices.sh"
 device() { # device INDEX EMULATOR-ARGUMENTS...: the device behind that adapter, once
-    nsenter --net=/proc/${devices[$1]}/ns/net "$root/build-docs/bin/device-emulator" --host 192.168.0.92 --quiet \
-        "${@:2}" >/dev/null 2>&1
+    on_device_at "$1" "$root/build-docs/bin/device-emulator" --host 192.168.0.92 --quiet "${@:2}" >/dev/null 2>&1
 }
 cd "$work"
 exec 3>display
@@ -118,7 +106,7 @@ device 0 --expect "$image"
 device 2 --disconnect-after 700 || true
 device 3 --disconnect-after 300 || true
 # Another unit on the fourth fixture (another MAC), failing too: it pauses.
-nsenter --net=/proc/${devices[3]}/ns/net ip link set device3 address 02:16:3e:00:00:04
+on_device_at 3 ip link set device3 address 02:16:3e:00:00:04
 ip neigh flush dev Ethernet4
 device 3 --disconnect-after 300 || true
 device 1 --expect "$image" --delay 2 &
