@@ -56,10 +56,8 @@ FixtureTile::FixtureTile(FixtureModel *model, int place, QWidget *parent)
     m_name->setFont(bold);
     m_state->setFont(bold);
     // As wide as the window gives, whatever the tile says (a MAC, a reason, a
-    // long serial): words wrap, what cannot is cut, and the tiles scroll only
-    // where the window is narrower than four tiles of twelve letters.
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('M')) * 12);
+    // long serial): a wrapped label breaks a line within a word that does not
+    // fit, so no text widens its column.
     for (QLabel *label : {m_name, m_state, m_device, m_serial, m_last})
         label->setWordWrap(true);
     m_bar->setRange(0, 100);
