@@ -62,13 +62,6 @@ overlapping=$(awk -F, 'NR > 1 { print $1 " " $2 }' "$scratch/log.csv" | sort | a
 
 # An adapter re-plugged mid-flash (a USB adapter, say): said gone, served again once it is back.
 said() { for _ in $(seq 100); do grep -q "$1" "$scratch/out" && return 0; sleep 0.1; done; cat "$scratch/out"; fail "no \"$1\""; }
-cable() { # cable I: Ethernet2's veth pair again, the device's end in its namespace
-    ip link add "${adapters[$1]}" type veth peer name device$1
-    ip link set device$1 netns "${devices[$1]}"
-    on_device_at $1 sh -c "ip address add 192.168.0.50/24 dev device$1 && ip link set device$1 up"
-    ip address add 192.168.0.92/24 dev "${adapters[$1]}"
-    ip link set "${adapters[$1]}" up
-}
 "$station" --adapter Ethernet2 --adapter Ethernet --image "$scratch/image.bin" --no-log >"$scratch/out" 2>&1 &
 pid=$! pids="$pids $!"
 said Listening
@@ -78,7 +71,7 @@ said "Ethernet2 192.168.0.50: 10 %"
 ip link delete Ethernet2
 said "Ethernet2 is gone: its fixture is not served"
 said "flash 1: Ethernet2 192.168.0.50 .*, stalled" # as a flash whose cable was pulled ends
-cable 1
+cable_at 1
 said "Ethernet2 is back and holds 192.168.0.92: its fixture is served again"
 on_device_at 1 "$emulator" --host 192.168.0.92 --expect "$scratch/image.bin" --quiet \
     >"$scratch/device1" 2>&1 || { cat "$scratch/device1" "$scratch/out"; fail "the device behind Ethernet2 once it is back"; }
