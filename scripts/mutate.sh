@@ -84,6 +84,8 @@ git ls-files | while IFS= read -r file; do
     cmp -s "$file" "$work/src/$file" 2>/dev/null || { mkdir -p "$work/src/$(dirname "$file")" && cp "$file" "$work/src/$file"; }
 done
 [ ! -f "$work/mutated" ] || touch "$work/src/$(cat "$work/mutated")"
+mkdir -p "$work/tmp"
+export TMPDIR="$work/tmp"
 cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
     -DTCPSERVER_SANITIZE= -DTCPSERVER_SUITE_TIMEOUT=60 >"$work/log" 2>&1
 cmake --build "$work/build" >>"$work/log" 2>&1 || { cat "$work/log"; exit 1; }
@@ -192,6 +194,9 @@ while IFS= read -r rule <&3; do
     count=$((count + 1))
     source="$work/src/$file"
     cp "$source" "$work/original"
+    # The suites' temporary folders, emptied for each rule: a suite that fails
+    # fast or is stopped at its time-out runs no destructor to remove its own.
+    rm -rf "$work/tmp" && mkdir "$work/tmp"
     echo "$file" >"$work/mutated"
     if ! mutate "$source" "$function" "$pattern" "$replacement"; then
         verdict="NO LONGER APPLIES"
@@ -210,6 +215,7 @@ while IFS= read -r rule <&3; do
         printf '%s %s: %s\t%s\n' "$file" "$function" "$pattern" "$(sort -u "$work/caught" | tr '\n' ' ')" >>"$work/attribution.txt"
     fi
 done 3<scripts/mutations.txt
+rm -rf "$work/tmp"
 [ "$shard" = 0 ] || printf 'copy %s of %s: ' "$shard" "$jobs"
 echo "$count faults, $failures not caught"
 
