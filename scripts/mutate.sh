@@ -89,6 +89,17 @@ export TMPDIR="$work/tmp"
 cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
     -DTCPSERVER_SANITIZE= -DTCPSERVER_SUITE_TIMEOUT=60 >"$work/log" 2>&1
 cmake --build "$work/build" >>"$work/log" 2>&1 || { cat "$work/log"; exit 1; }
+# Each test's environment as CTest sets it (the window's scale, say), one
+# variable a line, for the suites run here without CTest. (perl's own JSON
+# module: CTest's listing is JSON.)
+mkdir -p "$work/environment"
+(cd "$work/build" && ctest --show-only=json-v1) | perl -MJSON::PP -e '
+    local $/; my $listing = decode_json(<STDIN>);
+    for my $test (@{$listing->{tests}}) {
+        my @environment;
+        for (@{$test->{properties} || []}) { @environment = @{$_->{value}} if $_->{name} eq "ENVIRONMENT"; }
+        open(my $out, ">", "$ARGV[0]/$test->{name}") or die; print $out map { "$_\n" } @environment;
+    }' "$work/environment"
 
 # mutate FILE FUNCTION PATTERN REPLACEMENT: exit 3 where the pattern is not in the function exactly once.
 # A function's body runs from the brace that opens a line after its name to
@@ -117,6 +128,21 @@ mutate() {
         open(my $out, ">", $file) or die; print $out $text;' "$@"
 }
 
+# in_environment NAME COMMAND...: COMMAND in the build, with the environment CTest gives test NAME.
+in_environment() (
+    variables="$work/environment/$1"
+    shift
+    words=$#
+    while IFS= read -r variable; do set -- "$@" "$variable"; done <"$variables"
+    # The variables first, then the command.
+    while [ "$words" -gt 0 ]; do
+        set -- "$@" "$1"
+        shift
+        words=$((words - 1))
+    done
+    cd "$work/build" && exec env "$@"
+)
+
 # run_suite SUITE: runs one suite in the build, its output in $work/log; fails where it fails.
 # A suite is a CTest name, or NAME:FUNCTION,FUNCTION (those test functions alone).
 run_suite() {
@@ -131,12 +157,11 @@ run_suite() {
     if [ -n "$name" ] && [ -n "$functions" ]; then
         # One at a time, so that the first that fails is the verdict.
         for slot in $functions; do
-            (cd "$work/build" && QT_QPA_PLATFORM=offscreen timeout 60 \
-                "$work/src/tests/isolated.sh" "tests/$name/$name" "$slot" >"$work/log" 2>&1 </dev/null) || return 1
+            in_environment "$name" timeout 60 "$work/src/tests/isolated.sh" "tests/$name/$name" "$slot" \
+                >"$work/log" 2>&1 </dev/null || return 1
         done
     elif [ -n "$name" ]; then
-        (cd "$work/build" && QT_QPA_PLATFORM=offscreen timeout 60 \
-            "$work/src/tests/isolated.sh" "tests/$name/$name" >"$work/log" 2>&1 </dev/null)
+        in_environment "$name" timeout 60 "$work/src/tests/isolated.sh" "tests/$name/$name" >"$work/log" 2>&1 </dev/null
     else
         (cd "$work/build" && QT_QPA_PLATFORM=offscreen ctest -R "^$1\$" --timeout 60 >"$work/log" 2>&1 </dev/null)
     fi
