@@ -177,7 +177,11 @@ catches() {
                 return 1
             fi
             case "$suite" in
-            tst_window_with_room | [!t]* | t[!s]*) echo "$suite" >>"$work/caught" ;;
+            # (the tests that run one function of a suite, on a display or scaled)
+            tst_window_with_room) echo "tst_window:renderedWindowFitsAndCutsNoText" >>"$work/caught" ;;
+            window_on_display) echo "tst_window:placeOnRealDisplay" >>"$work/caught" ;;
+            station_window_on_display) echo "tst_stationwindow:sixteenTilesFitTheLine" >>"$work/caught" ;;
+            [!t]* | t[!s]*) echo "$suite" >>"$work/caught" ;;
             *)
                 # "FAIL!  : Test::function(row) why": the function and its row; a suite
                 # stopped by its time-out is the function that was running.
