@@ -130,17 +130,9 @@ mutate() {
 
 # in_environment NAME COMMAND...: COMMAND in the build, with the environment CTest gives test NAME.
 in_environment() (
-    variables="$work/environment/$1"
+    while IFS= read -r variable; do export "$variable"; done <"$work/environment/$1"
     shift
-    words=$#
-    while IFS= read -r variable; do set -- "$@" "$variable"; done <"$variables"
-    # The variables first, then the command.
-    while [ "$words" -gt 0 ]; do
-        set -- "$@" "$1"
-        shift
-        words=$((words - 1))
-    done
-    cd "$work/build" && exec env "$@"
+    cd "$work/build" && exec "$@"
 )
 
 # run_suite SUITE: runs one suite in the build, its output in $work/log; fails where it fails.
